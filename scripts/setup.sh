@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the window and the tests need.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config git
+  qt6-base-dev qt6-translations-l10n libgl-dev
+  libcurl4-openssl-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
+  libmicrohttpd-dev libqrencode-dev
+  zbar-tools
+  fonts-wqy-microhei
+  xvfb xauth x11-utils imagemagick
+  curl
+)
+
+if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${packages[@]}"
