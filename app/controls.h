@@ -1,0 +1,78 @@
+// The few widgets whose behaviour Qt's stock ones do not give.
+#pragma once
+
+#include <QFrame>
+#include <QImage>
+#include <QList>
+#include <QRadioButton>
+#include <QWidget>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QTabBar;
+
+// A tab control whose page headers run along the bottom and whose pages
+// cover it from its top-left corner, so page controls sit at positions
+// relative to the tab control itself.
+class TabControl : public QWidget {
+    Q_OBJECT
+public:
+    explicit TabControl(QWidget* parent = nullptr);
+
+    // Appends a page; the returned widget is the parent for its controls.
+    QWidget* addPage(const QString& title, const QString& objectName);
+
+    QTabBar* tabBar() const { return tabs_; }
+    int currentIndex() const;
+    void setCurrentIndex(int index);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void showOnly(int index);
+    int tabBarHeight() const;
+
+    QTabBar* tabs_;
+    QList<QWidget*> pages_;
+};
+
+// Holds encoded image bytes exactly as given and shows them stretched to the
+// area inside its one-pixel border; bytes that do not decode show nothing.
+class PictureBox : public QFrame {
+    Q_OBJECT
+public:
+    explicit PictureBox(QWidget* parent = nullptr);
+
+    void setPicture(std::vector<std::uint8_t> bytes);
+    const std::vector<std::uint8_t>& picture() const { return bytes_; }
+    // The decoded picture; null when the bytes are no readable image.
+    const QImage& shownImage() const { return image_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    QImage image_;
+};
+
+// A radio box that takes clicks on its whole rectangle, so where boxes
+// overlap the one lying on top wins, and whose arrow keys step through the
+// boxes of its container in creation order, wrapping at either end.
+class RadioBox : public QRadioButton {
+    Q_OBJECT
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    bool hitButton(const QPoint& pos) const override;
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// The content of a single- or multi-line edit box as UTF-8, line breaks of a
+// multi-line box as CR LF.
+std::string EditBoxText(const QWidget* box);

@@ -1,0 +1,35 @@
+#include "app/desktop_platform.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+void DesktopPlatform::messageBox(const std::string& text, int flags, const std::string& title)
+{
+    const auto icon = flags == kInformationIcon ? QMessageBox::Information : QMessageBox::Critical;
+    // No owner: the box blocks every window of the program, like the original.
+    QMessageBox box(icon, QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+std::string DesktopPlatform::pickFolder(const std::string& title)
+{
+    const QUrl url = QFileDialog::getExistingDirectoryUrl(
+        QApplication::activeWindow(), QString::fromStdString(title), QUrl(),
+        QFileDialog::ShowDirsOnly, {QStringLiteral("file")});
+    // A remote or virtual location has no path the save can write to.
+    if (!url.isLocalFile())
+        return {};
+    return QDir::cleanPath(url.toLocalFile()).toStdString();
+}
+
+std::tm DesktopPlatform::now()
+{
+    const std::time_t seconds = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    return local;
+}

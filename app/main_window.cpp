@@ -1,0 +1,295 @@
+#include "app/main_window.h"
+
+#include "app/control_table.h"
+#include "app/controls.h"
+#include "app/length_counter.h"
+#include "save/save.h"
+
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <variant>
+
+namespace {
+
+// The colours of the classic desktop the window was drawn for.
+const QColor kWindowBackground(192, 192, 192);
+const QColor kRed(255, 0, 0);
+
+// Restores the cursor however the fetch ends.
+class WaitCursor {
+public:
+    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+void fillWith(QWidget* widget, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+void setTextColour(QWidget* widget, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+
+// Black on white, read-only boxes included.
+void makeEditColours(QWidget* edit)
+{
+    QPalette palette = edit->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::Base, Qt::white);
+        palette.setColor(group, QPalette::Text, Qt::black);
+    }
+    edit->setPalette(palette);
+}
+
+QWidget* createControl(const ControlSpec& spec, QWidget* parent, const QColor& buttonFace)
+{
+    const QString text = QString::fromUtf8(spec.text);
+    switch (spec.kind) {
+    case ControlKind::GroupBox: {
+        auto* box = new QGroupBox(text, parent);
+        fillWith(box, buttonFace);
+        return box;
+    }
+    case ControlKind::TabControl: {
+        auto* tabs = new TabControl(parent);
+        fillWith(tabs, buttonFace);
+        return tabs;
+    }
+    case ControlKind::TabPage:
+        return static_cast<TabControl*>(parent)->addPage(text, QString::fromUtf8(spec.name));
+    case ControlKind::PictureBox:
+        return new PictureBox(parent);
+    case ControlKind::Label:
+    case ControlKind::RedLabel: {
+        auto* label = new QLabel(text, parent);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(false);
+        fillWith(label, buttonFace);
+        setTextColour(label, spec.kind == ControlKind::RedLabel ? kRed : QColor(Qt::black));
+        return label;
+    }
+    case ControlKind::LineEdit:
+    case ControlKind::ReadOnlyLineEdit: {
+        auto* edit = new QLineEdit(text, parent);
+        edit->setReadOnly(spec.kind == ControlKind::ReadOnlyLineEdit);
+        makeEditColours(edit);
+        return edit;
+    }
+    case ControlKind::MultiLineEdit: {
+        auto* edit = new QPlainTextEdit(text, parent);
+        edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // Tab moves between fields, as everywhere else in the window.
+        edit->setTabChangesFocus(true);
+        makeEditColours(edit);
+        return edit;
+    }
+    case ControlKind::PushButton: {
+        auto* button = new QPushButton(text, parent);
+        // No default button: Enter clicks nothing.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        return button;
+    }
+    case ControlKind::RadioBox: {
+        auto* radio = new RadioBox(text, parent);
+        fillWith(radio, buttonFace);
+        return radio;
+    }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(Platform& platform, qr::ServiceOptions service)
+    : platform_(platform), service_(std::move(service))
+{
+    setObjectName(QStringLiteral("主窗口"));
+    setWindowTitle(QStringLiteral("二维码生成器ByVelkrand"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(kClientWidth, kClientHeight);
+    fillWith(this, kWindowBackground);
+
+    buildControls();
+    wireEvents();
+    // The window's created event: the caption only, the colour stays black.
+    UpdateLengthCounter();
+}
+
+void MainWindow::buildControls()
+{
+    const QColor buttonFace = palette().color(QPalette::Button);
+    for (const ControlSpec& spec : ControlTable()) {
+        const QString container = QString::fromUtf8(spec.container);
+        QWidget* parent = container.isEmpty() ? this : controls_.value(container);
+        Q_ASSERT(parent);
+        QWidget* widget = createControl(spec, parent, buttonFace);
+        widget->setObjectName(QString::fromUtf8(spec.name));
+        if (spec.kind != ControlKind::TabPage)
+            widget->setGeometry(spec.x, spec.y, spec.width, spec.height);
+        controls_.insert(widget->objectName(), widget);
+    }
+    control<TabControl>("选择夹1")->setCurrentIndex(0);
+    picture_ = control<PictureBox>("图片框1");
+    counter_ = control<QLabel>("标签1");
+}
+
+void MainWindow::wireEvents()
+{
+    connect(control<QPlainTextEdit>("编辑框_文本"), &QPlainTextEdit::textChanged, this,
+            &MainWindow::onTextEdited);
+    connect(control<QPushButton>("按钮1"), &QPushButton::clicked, this, &MainWindow::GenerateTextQr);
+    connect(control<QPushButton>("按钮2"), &QPushButton::clicked, this, &MainWindow::GenerateCardQr);
+    connect(control<QPushButton>("按钮3"), &QPushButton::clicked, this, &MainWindow::GenerateUrlQr);
+    connect(control<QPushButton>("按钮4"), &QPushButton::clicked, this, &MainWindow::GenerateSmsQr);
+    connect(control<QPushButton>("按钮5"), &QPushButton::clicked, this, &MainWindow::GenerateWifiQr);
+    for (const auto& [name, format] : {std::pair{"单选框1", "jpg"}, {"单选框2", "png"}, {"单选框3", "bmp"}}) {
+        auto* radio = control<RadioBox>(name);
+        connect(radio, &QAbstractButton::clicked, this,
+                [this, radio, format = std::string(format)] { SelectSaveFormat(*radio, format); });
+    }
+    connect(control<QPushButton>("按钮6"), &QPushButton::clicked, this, &MainWindow::ChooseSaveFolder);
+    connect(control<QLineEdit>("编辑框1"), &QLineEdit::textChanged, this, &MainWindow::MirrorPictureSize);
+    connect(control<QPushButton>("按钮7"), &QPushButton::clicked, this, &MainWindow::SaveQrImage);
+}
+
+template <class T> T* MainWindow::control(const char* name) const
+{
+    auto* widget = qobject_cast<T*>(controls_.value(QString::fromUtf8(name)));
+    Q_ASSERT(widget);
+    return widget;
+}
+
+std::string MainWindow::text(const char* name) const
+{
+    return EditBoxText(controls_.value(QString::fromUtf8(name)));
+}
+
+std::size_t MainWindow::UpdateLengthCounter()
+{
+    const std::size_t bytes = CountCodePageBytes(text("编辑框_文本"));
+    counter_->setText(QString::fromStdString(LengthCounterCaption(bytes)));
+    return bytes;
+}
+
+void MainWindow::onTextEdited()
+{
+    switch (CounterColourFor(UpdateLengthCounter())) {
+    case CounterColour::Red:
+        setTextColour(counter_, kRed);
+        break;
+    case CounterColour::Black:
+        setTextColour(counter_, Qt::black);
+        break;
+    case CounterColour::Unchanged:
+        break;
+    }
+}
+
+void MainWindow::run(const qr::PageOutcome& outcome)
+{
+    if (const auto* refusal = std::get_if<qr::Refusal>(&outcome)) {
+        platform_.messageBox(refusal->message, kStopIcon, refusal->title);
+        return;
+    }
+    const auto& request = std::get<qr::QrRequest>(outcome);
+    ShowQrImage(qr::RequestPrefix(request.kind, service_.baseAddress), request.encodedPayload);
+}
+
+void MainWindow::GenerateTextQr()
+{
+    run(qr::PlanTextQr(text("编辑框_文本")));
+}
+
+void MainWindow::GenerateCardQr()
+{
+    run(qr::PlanCardQr({
+        .name = text("编辑框_姓名"),
+        .mobile = text("编辑框_手机"),
+        .qq = text("编辑框_QQ"),
+        .wechat = text("编辑框_微信"),
+        .email = text("编辑框_邮箱"),
+        .jobTitle = text("编辑框_职位"),
+        .employer = text("编辑框_单位"),
+        .address = text("编辑框_联系地址"),
+        .website = text("编辑框_网址"),
+    }));
+}
+
+void MainWindow::GenerateUrlQr()
+{
+    run(qr::PlanUrlQr(text("编辑框_网址_")));
+}
+
+void MainWindow::GenerateSmsQr()
+{
+    run(qr::PlanSmsQr(text("编辑框_电话号码"), text("编辑框_短信内容")));
+}
+
+void MainWindow::GenerateWifiQr()
+{
+    run(qr::PlanWifiQr(text("编辑框_网络名称"), text("编辑框_密码")));
+}
+
+void MainWindow::ShowQrImage(const std::string& prefix, const std::string& encodedPayload)
+{
+    qr::Bytes bytes;
+    {
+        // The fetch runs on this thread: the window takes no input meanwhile.
+        WaitCursor wait;
+        bytes = qr::FetchUrl(prefix + encodedPayload, service_.limits);
+    }
+    picture_->setPicture(std::move(bytes));
+    // An error page stays stored as the picture but shows nothing, so the
+    // user hears of it just as of an empty answer.
+    if (picture_->shownImage().isNull())
+        platform_.messageBox(std::string(qr::kGenerateFailedMessage), kStopIcon, std::string(qr::kErrorTitle));
+}
+
+void MainWindow::SelectSaveFormat(const QAbstractButton& clicked, const std::string& format)
+{
+    if (clicked.isChecked())
+        saveFormat_ = format;
+}
+
+void MainWindow::ChooseSaveFolder()
+{
+    control<QLineEdit>("编辑框3")->setText(QString::fromStdString(platform_.pickFolder("选择文件夹：")));
+}
+
+void MainWindow::MirrorPictureSize()
+{
+    control<QLineEdit>("编辑框2")->setText(control<QLineEdit>("编辑框1")->text());
+}
+
+void MainWindow::SaveQrImage()
+{
+    const save::SaveRequest request{
+        .picture = picture_->picture(),
+        .widthText = text("编辑框1"),
+        .heightText = text("编辑框2"),
+        .folder = text("编辑框3"),
+        .format = saveFormat_,
+    };
+    const save::SaveOutcome outcome = save::SavePicture(request, [this] { return platform_.now(); });
+    platform_.messageBox(outcome.message.text, outcome.message.flags, outcome.message.title);
+}

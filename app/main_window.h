@@ -1,0 +1,61 @@
+// The one window: its controls, the wiring of their events and the handlers.
+#pragma once
+
+#include "app/platform.h"
+#include "qr/qr.h"
+
+#include <QHash>
+#include <QWidget>
+
+#include <cstddef>
+#include <string>
+
+class QAbstractButton;
+class QLabel;
+class PictureBox;
+
+inline constexpr int kClientWidth = 600;
+inline constexpr int kClientHeight = 324;
+
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    // `service` names the QR image service; tests point it at their own.
+    explicit MainWindow(Platform& platform, qr::ServiceOptions service = {});
+
+    // The chosen save format: "jpg", "png", "bmp", or "" before any choice.
+    const std::string& SaveFormat() const { return saveFormat_; }
+
+    // Writes the byte count of the text page into its counter and returns it.
+    std::size_t UpdateLengthCounter();
+
+    void GenerateTextQr();
+    void GenerateCardQr();
+    void GenerateUrlQr();
+    void GenerateSmsQr();
+    void GenerateWifiQr();
+
+    // Fetches prefix + encodedPayload into the picture box; tells the user
+    // when nothing showable came back.
+    void ShowQrImage(const std::string& prefix, const std::string& encodedPayload);
+
+    void SelectSaveFormat(const QAbstractButton& clicked, const std::string& format);
+    void ChooseSaveFolder();
+    void MirrorPictureSize();
+    void SaveQrImage();
+
+private:
+    void buildControls();
+    void wireEvents();
+    void onTextEdited();
+    void run(const qr::PageOutcome& outcome);
+    std::string text(const char* name) const;
+    template <class T> T* control(const char* name) const;
+
+    Platform& platform_;
+    qr::ServiceOptions service_;
+    std::string saveFormat_;
+    QHash<QString, QWidget*> controls_;
+    PictureBox* picture_ = nullptr;
+    QLabel* counter_ = nullptr;
+};

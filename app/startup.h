@@ -1,0 +1,15 @@
+// Start-up and shut-down of the desktop program.
+#pragma once
+
+class QApplication;
+class QWidget;
+
+// Qt's own dialog texts ("确定", the folder picker) in Chinese, whatever the
+// user's locale: the whole interface is Chinese.
+void InstallChineseTranslations(QApplication& app);
+
+// Places the window at the centre of the whole primary screen.
+void CentreOnPrimaryScreen(QWidget& window);
+
+// The program: builds the window, shows it, runs until it is closed.
+int RunQrGenerator(int& argc, char** argv);
