@@ -1,0 +1,282 @@
+// The generate buttons against a real HTTP server on 127.0.0.1: what each
+// page checks, what it requests and what the picture box then holds.
+#include "support/fake_platform.h"
+#include "support/fixture_server.h"
+#include "window_driver.h"
+
+#include <QtTest>
+
+#include <memory>
+
+using testsupport::Answer;
+Q_DECLARE_METATYPE(testsupport::Answer)
+using testsupport::FixtureServer;
+using testsupport::HttpAnswer;
+
+namespace {
+
+const std::string kFailed = "生成二维码失败！建议减少字数试试！";
+const QString kCardMessage = QStringLiteral("请把个人资料填写完整，如果没有请填“无”。");
+const QStringList kCardFields{"编辑框_QQ", "编辑框_姓名", "编辑框_手机", "编辑框_微信", "编辑框_邮箱",
+                              "编辑框_职位", "编辑框_单位", "编辑框_联系地址", "编辑框_网址"};
+
+QStringList allCardFields(const QString& value)
+{
+    QStringList fields;
+    for (const QString& name : kCardFields)
+        fields << name + u'=' + value;
+    return fields;
+}
+
+std::string requestTarget(const std::string& rawRequest)
+{
+    const auto lineEnd = rawRequest.find("\r\n");
+    return rawRequest.substr(0, lineEnd);
+}
+
+}  // namespace
+
+class TestGenerate : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void pages_data();
+    void pages();
+    void failedCheckKeepsPicture();
+    void textPageShowsFetchedPng();
+    void failedFetches_data();
+    void failedFetches();
+    void unreachableHostEmptiesPicture();
+    void lengthLimit_data();
+    void lengthLimit();
+
+private:
+    void fill(const QStringList& fields);
+    void showSamplePicture();
+
+    FakePlatform platform_;
+    std::unique_ptr<FixtureServer> server_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+void TestGenerate::init()
+{
+    platform_ = FakePlatform();
+    server_ = std::make_unique<FixtureServer>();
+    window_ = std::make_unique<MainWindow>(platform_, qr::ServiceOptions{.baseAddress = server_->baseAddress()});
+}
+
+void TestGenerate::cleanup()
+{
+    window_.reset();
+    server_.reset();
+}
+
+// "name=value" pairs; the value replaces the whole content of the box.
+void TestGenerate::fill(const QStringList& fields)
+{
+    for (const QString& field : fields) {
+        const auto split = field.indexOf(u'=');
+        SetContent(Find(*window_, field.left(split).toUtf8().constData()), field.mid(split + 1));
+    }
+}
+
+void TestGenerate::showSamplePicture()
+{
+    window_->ShowQrImage(server_->baseAddress() + "/sample?", "");
+    QVERIFY(!Find<PictureBox>(*window_, "图片框1")->shownImage().isNull());
+    platform_.messages.clear();
+}
+
+void TestGenerate::pages_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<QString>("message");  // empty: the request goes out
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("target");
+
+    const QString prefix = QStringLiteral("/api.php?el=l&m=10&w=300&text=");
+    QTest::newRow("text a b码") << "按钮1" << QStringList{"编辑框_文本=a b码"} << "" << ""
+                               << prefix + "%61%20%62%E7%A0%81";
+    QTest::newRow("text empty") << "按钮1" << QStringList{"编辑框_文本="} << "生成失败！请输入文本内容！"
+                                << "错误！" << "";
+    QTest::newRow("text of spaces") << "按钮1" << QStringList{"编辑框_文本=   "} << "" << ""
+                                    << prefix + "%20%20%20";
+    QTest::newRow("text CR LF") << "按钮1" << QStringList{"编辑框_文本=a\nb"} << "" << ""
+                                << prefix + "%61%0D%0A%62";
+
+    for (int empty = 0; empty < kCardFields.size(); ++empty) {
+        QStringList fields = allCardFields(QStringLiteral("无"));
+        fields[empty] = kCardFields[empty] + u'=';
+        QTest::newRow(qPrintable("card without " + kCardFields[empty])) << "按钮2" << fields << kCardMessage
+                                                                         << "错误" << "";
+    }
+    // QQ is checked first although it is the third line.
+    QStringList onlyName{"编辑框_姓名=张三"};
+    QTest::newRow("card with only a name") << "按钮2" << onlyName << kCardMessage << "错误" << "";
+    QTest::newRow("card of blanks") << "按钮2" << allCardFields(" ") << "" << ""
+                                    << prefix + "%E8%BF%99%E6%98%AF%E6%9D%A5%E8%87%AA%20%E7%9A%84";
+
+    QTest::newRow("url default") << "按钮3" << QStringList{} << "" << ""
+                                 << prefix + "%68%74%74%70%73%3A%2F%2F%77%77%77%2E%65%78%61%6D%70%6C%65%2E%63%6F%6D%2F";
+    QTest::newRow("url without scheme") << "按钮3" << QStringList{"编辑框_网址_=a.cn"} << "" << ""
+                                        << prefix + "%61%2E%63%6E";
+    QTest::newRow("url empty") << "按钮3" << QStringList{"编辑框_网址_="} << "请输入网址！" << "错误" << "";
+
+    QTest::newRow("sms 10086 hi") << "按钮4" << QStringList{"编辑框_电话号码=10086", "编辑框_短信内容=hi"} << ""
+                                  << "" << prefix + "smsto%3A%31%30%30%38%36%3A%68%69";
+    QTest::newRow("sms two lines") << "按钮4" << QStringList{"编辑框_电话号码=1", "编辑框_短信内容=a\nb"} << ""
+                                   << "" << prefix + "smsto%3A%31%3A%61%0D%0A%62";
+    QTest::newRow("sms both empty") << "按钮4" << QStringList{} << "请输入短信内容！" << "错误" << "";
+    QTest::newRow("sms without number") << "按钮4" << QStringList{"编辑框_短信内容=hi"} << "请输入电话号码！"
+                                        << "错误" << "";
+
+    // Wi-Fi checks its own fields; the web-address page's box plays no part.
+    QTest::newRow("wifi with hint password") << "按钮5" << QStringList{"编辑框_网络名称=a", "编辑框_网址_="} << ""
+                                             << "" << prefix + "%E7%BD%91%E7%BB%9C%E5%90%8D%E7%A7%B0%EF%BC%9A%61%EF%BC%8C";
+    QTest::newRow("wifi without name") << "按钮5" << QStringList{} << "请输入网络名称！" << "错误" << "";
+    QTest::newRow("wifi without password") << "按钮5" << QStringList{"编辑框_网络名称=a", "编辑框_密码="}
+                                           << "请输入密码！如果没有密码请输入“无”" << "错误" << "";
+}
+
+void TestGenerate::pages()
+{
+    QFETCH(QString, button);
+    QFETCH(QStringList, fields);
+    QFETCH(QString, message);
+    QFETCH(QString, title);
+    QFETCH(QString, target);
+
+    fill(fields);
+    QTest::mouseClick(Find(*window_, button.toUtf8().constData()), Qt::LeftButton);
+
+    if (!message.isEmpty()) {
+        QCOMPARE(platform_.messages,
+                 (std::vector<ShownMessage>{{message.toStdString(), kStopIcon, title.toStdString()}}));
+        QCOMPARE(server_->connectionCount(), 0);
+        return;
+    }
+    QVERIFY(platform_.messages.empty());
+    const auto requests = server_->requests();
+    QCOMPARE(requests.size(), size_t(1));
+    const std::string line = requestTarget(requests[0]);
+    QVERIFY2(line.starts_with("GET " + target.toStdString()), line.c_str());
+    QVERIFY2(line.ends_with(" HTTP/1.0"), line.c_str());
+}
+
+void TestGenerate::failedCheckKeepsPicture()
+{
+    showSamplePicture();
+    const auto before = Find<PictureBox>(*window_, "图片框1")->picture();
+    const int connections = server_->connectionCount();
+    fill({"编辑框_文本="});
+    QTest::mouseClick(Find(*window_, "按钮1"), Qt::LeftButton);
+    QCOMPARE(platform_.messages.size(), size_t(1));
+    QCOMPARE(server_->connectionCount(), connections);
+    QCOMPARE(Find<PictureBox>(*window_, "图片框1")->picture(), before);
+}
+
+void TestGenerate::textPageShowsFetchedPng()
+{
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QTest::mouseClick(Find(*window_, "按钮1"), Qt::LeftButton);
+
+    auto* picture = Find<PictureBox>(*window_, "图片框1");
+    const std::string png = testsupport::SamplePng();
+    QCOMPARE(picture->picture(), std::vector<std::uint8_t>(png.begin(), png.end()));
+    QVERIFY(platform_.messages.empty());
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+
+    // Stretched over the whole 198 x 198 inside of the border.
+    const QImage shown = picture->grab().toImage();
+    const int inside = picture->width() - 2;
+    for (int y = 0; y < testsupport::kSamplePngSize; ++y) {
+        for (int x = 0; x < testsupport::kSamplePngSize; ++x) {
+            const QPoint centre(1 + (2 * x + 1) * inside / (2 * testsupport::kSamplePngSize),
+                                1 + (2 * y + 1) * inside / (2 * testsupport::kSamplePngSize));
+            const bool black = qGray(shown.pixel(centre)) < 128;
+            QCOMPARE(black, testsupport::SamplePngIsBlack(x, y));
+        }
+    }
+}
+
+void TestGenerate::failedFetches_data()
+{
+    QTest::addColumn<Answer>("answer");
+    QTest::addColumn<QByteArray>("stored");
+
+    const std::string html = "<html><body>404 Not Found</body></html>";
+    QTest::newRow("404 with HTML") << HttpAnswer(404, html, "text/html") << QByteArray::fromStdString(html);
+    QTest::newRow("200 empty") << HttpAnswer(200, "") << QByteArray();
+    QTest::newRow("truncated PNG") << HttpAnswer(200, testsupport::SamplePng().substr(0, 40))
+                                   << QByteArray::fromStdString(testsupport::SamplePng().substr(0, 40));
+}
+
+// Whatever came back is stored; when it is not a picture the user is told.
+void TestGenerate::failedFetches()
+{
+    QFETCH(Answer, answer);
+    QFETCH(QByteArray, stored);
+    showSamplePicture();
+    server_->enqueue(answer);
+    QTest::mouseClick(Find(*window_, "按钮1"), Qt::LeftButton);
+
+    auto* picture = Find<PictureBox>(*window_, "图片框1");
+    QCOMPARE(picture->picture(), std::vector<std::uint8_t>(stored.begin(), stored.end()));
+    QVERIFY(picture->shownImage().isNull());
+    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kFailed, kStopIcon, "错误"}}));
+}
+
+void TestGenerate::unreachableHostEmptiesPicture()
+{
+    showSamplePicture();
+    testsupport::RefusingPort nobody;
+    MainWindow window(platform_, qr::ServiceOptions{.baseAddress = nobody.baseAddress()});
+    Find<PictureBox>(window, "图片框1")->setPicture(Find<PictureBox>(*window_, "图片框1")->picture());
+    QTest::mouseClick(Find(window, "按钮1"), Qt::LeftButton);
+    QVERIFY(Find<PictureBox>(window, "图片框1")->picture().empty());
+    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kFailed, kStopIcon, "错误"}}));
+}
+
+void TestGenerate::lengthLimit_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<bool>("sent");
+
+    // 224 Chinese characters are 672 UTF-8 bytes.
+    const QString chinese224 = QString(224, u'码');
+    QTest::newRow("text 672 bytes") << "按钮1" << QStringList{"编辑框_文本=" + chinese224} << true;
+    QTest::newRow("text 673 bytes") << "按钮1" << QStringList{"编辑框_文本=" + chinese224 + "a"} << false;
+    // The fixed text takes 114 bytes; nine fields may add 558 more.
+    QStringList card558 = allCardFields(QString(62, u'a'));
+    QTest::newRow("card 558 field bytes") << "按钮2" << card558 << true;
+    card558[0] += u'a';
+    QTest::newRow("card 559 field bytes") << "按钮2" << card558 << false;
+    QTest::newRow("sms 668 bytes") << "按钮4" << QStringList{"编辑框_电话号码=1", "编辑框_短信内容=" + QString(667, u'b')}
+                                   << true;
+    QTest::newRow("sms 669 bytes") << "按钮4" << QStringList{"编辑框_电话号码=12", "编辑框_短信内容=" + QString(667, u'b')}
+                                   << false;
+}
+
+void TestGenerate::lengthLimit()
+{
+    QFETCH(QString, button);
+    QFETCH(QStringList, fields);
+    QFETCH(bool, sent);
+    fill(fields);
+    QTest::mouseClick(Find(*window_, button.toUtf8().constData()), Qt::LeftButton);
+    QCOMPARE(server_->connectionCount(), sent ? 1 : 0);
+    if (sent)
+        QVERIFY(platform_.messages.empty());
+    else
+        QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kFailed, kStopIcon, "错误"}}));
+}
+
+QTEST_MAIN(TestGenerate)
+#include "tst_generate.moc"
