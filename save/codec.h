@@ -1,0 +1,32 @@
+// Inside the converter: one decoder and one encoder per format, and the
+// limits they share. The decoders take bytes whose signature matched.
+#pragma once
+
+#include "save/save.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace save::codec {
+
+// The pixel bytes of a width x height image with `channels` bytes a pixel, or
+// nothing when a side is outside 1..kMaxImageDimension. Checked before any
+// pixel memory is allocated.
+std::optional<std::size_t> PixelBytes(long long width, long long height, int channels);
+
+// Resizes `buffer` to `size` bytes; nullptr when memory runs out. Called from
+// the C-style library functions, which must not see an exception.
+std::uint8_t* ResizeBuffer(Bytes* buffer, std::size_t size) noexcept;
+
+std::optional<Image> DecodePng(const Bytes& bytes, std::string& error);
+std::optional<Image> DecodeJpeg(const Bytes& bytes, std::string& error);
+std::optional<Image> DecodeBmp(const Bytes& bytes, std::string& error);
+
+// The encoders take a well-formed image.
+std::optional<Bytes> EncodePng(const Image& image, std::string& error);
+std::optional<Bytes> EncodeJpeg(const Image& image, std::string& error);
+Bytes EncodeBmp(const Image& image);
+
+}  // namespace save::codec
