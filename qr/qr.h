@@ -24,11 +24,14 @@ inline constexpr int kSystemCodePage = kCodePageUtf8;
 // ---- Payload encoding ------------------------------------------------------
 
 // Converts `text` (in `codePage`) to UTF-16LE followed by one zero code unit.
-// Invalid input sequences never fail the call: each becomes U+FFFD.
+// Invalid input sequences never fail the call: each becomes U+FFFD. A code
+// page other than the three above converts nothing: only the zero unit.
 Bytes AnsiToWide(std::string_view text, int codePage);
 
 // Converts a UTF-16LE buffer as made by AnsiToWide into `codePage`, cut at the
-// first zero unit. Characters the target cannot hold become '?'.
+// first zero unit. Characters the target cannot hold, and malformed units
+// (a lone surrogate, a stray odd byte), become '?'. A code page other than
+// the three above gives "".
 std::string WideToMultiByte(const Bytes& wide, int codePage);
 
 // `text` (in `codePage`) as UTF-8, without byte order mark.
@@ -44,14 +47,17 @@ std::string EncodePayload(std::string_view payload, int codePage = kSystemCodePa
 struct FetchLimits {
     std::size_t maxTargetLength = 2047;     // longer request targets are not sent
     long connectTimeoutMs = 10'000;
-    long stallTimeoutMs = 20'000;           // no byte for this long ends the fetch
+    long stallTimeoutMs = 20'000;           // no byte for this long ends the fetch,
+                                            // counted from its start or its last byte,
+                                            // checked about once a second
     std::size_t maxBodyBytes = 16u << 20;   // a longer body yields no bytes
 };
 
 // One HTTP/1.0 GET of `url` (http only). Returns the response body whatever
-// the status; the bytes read so far when reading fails; no bytes when the
-// host cannot be reached, the target is too long, the body exceeds
-// maxBodyBytes, or nothing arrives within the time-outs.
+// the status; the bytes read so far when reading fails or stalls; no bytes
+// when the host cannot be reached, the target is too long, the body exceeds
+// maxBodyBytes, or nothing arrives within the time-outs. Redirects are not
+// followed, no cookies are kept, and a loopback host is reached without proxy.
 Bytes FetchUrl(const std::string& url, const FetchLimits& limits = {});
 
 // The service base address this build was configured with.
@@ -89,6 +95,10 @@ struct QrRequest {
 };
 
 using PageOutcome = std::variant<Refusal, QrRequest>;
+
+// The URL that asks `serviceBase` for the picture of `request`: its prefix
+// (RequestPrefix) followed by the encoded payload.
+std::string RequestUrl(const QrRequest& request, std::string_view serviceBase);
 
 struct CardFields {
     std::string name, mobile, qq, wechat, email, jobTitle, employer, address, website;
