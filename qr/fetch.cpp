@@ -1,0 +1,175 @@
+#include "qr/qr.h"
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace qr {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool CurlReady() {
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
+
+struct UrlHandleDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct EasyHandleDeleter {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct HeaderListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+struct CurlStringDeleter {
+    void operator()(char* text) const { curl_free(text); }
+};
+using CurlString = std::unique_ptr<char, CurlStringDeleter>;
+
+std::optional<std::string> UrlPart(CURLU* url, CURLUPart part) {
+    char* text = nullptr;
+    if (curl_url_get(url, part, &text, 0) != CURLUE_OK) return std::nullopt;
+    const CurlString owned(text);
+    return std::string(owned.get());
+}
+
+struct UrlParts {
+    std::string host;
+    std::size_t targetLength = 0;  // path and query as they go on the request line
+};
+
+std::optional<UrlParts> SplitUrl(const std::string& text) {
+    const std::unique_ptr<CURLU, UrlHandleDeleter> url(curl_url());
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, text.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    const auto host = UrlPart(url.get(), CURLUPART_HOST);
+    const auto path = UrlPart(url.get(), CURLUPART_PATH);
+    if (!host || !path) return std::nullopt;
+    const auto query = UrlPart(url.get(), CURLUPART_QUERY);
+    return UrlParts{*host, path->size() + (query ? 1 + query->size() : 0)};
+}
+
+bool IsLoopbackHost(std::string host) {
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    std::transform(host.begin(), host.end(), host.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (host == "localhost") return true;
+    in_addr v4{};
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+struct Transfer {
+    Bytes body;
+    std::size_t maxBodyBytes;
+    std::chrono::milliseconds stallTimeout;
+    Clock::time_point lastByte = Clock::now();
+    bool overCap = false;
+};
+
+// Refusing to take bytes makes libcurl end the transfer with a write error.
+std::size_t TakeBody(char* data, std::size_t size, std::size_t count, void* context) {
+    auto& transfer = *static_cast<Transfer*>(context);
+    const std::size_t length = size * count;
+    if (length > transfer.maxBodyBytes - transfer.body.size()) {
+        transfer.overCap = true;
+        return 0;
+    }
+    transfer.body.insert(transfer.body.end(), data, data + length);
+    if (length > 0) transfer.lastByte = Clock::now();
+    return length;
+}
+
+// libcurl's own low-speed limit counts whole seconds; this checks in ms,
+// whenever libcurl wakes (at least about once a second).
+int AbortWhenStalled(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto& transfer = *static_cast<const Transfer*>(context);
+    return Clock::now() - transfer.lastByte > transfer.stallTimeout ? 1 : 0;
+}
+
+class Options {
+public:
+    explicit Options(CURL* easy) : easy_(easy) {}
+    template <typename Value>
+    Options& set(CURLoption option, Value value) {
+        ok_ = ok_ && curl_easy_setopt(easy_, option, value) == CURLE_OK;
+        return *this;
+    }
+    bool ok() const { return ok_; }
+
+private:
+    CURL* easy_;
+    bool ok_ = true;
+};
+
+constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+
+}  // namespace
+
+Bytes FetchUrl(const std::string& url, const FetchLimits& limits) {
+    const auto parts = SplitUrl(url);
+    if (!parts || parts->targetLength > limits.maxTargetLength || !CurlReady()) return {};
+
+    const std::unique_ptr<CURL, EasyHandleDeleter> easy(curl_easy_init());
+    // libcurl sends "Accept: */*" by default; naming it keeps the request
+    // fixed whatever a future default becomes.
+    const std::unique_ptr<curl_slist, HeaderListDeleter> headers(curl_slist_append(nullptr, "Accept: */*"));
+    if (!easy || !headers) return {};
+
+    Transfer transfer{{}, limits.maxBodyBytes, std::chrono::milliseconds(limits.stallTimeoutMs)};
+    // No cache headers are sent: libcurl keeps no cache, so every call is
+    // answered by the server, and the request stays the minimal one the
+    // service expects. Without the cookie engine switched on, no cookie is
+    // stored or sent; without FOLLOWLOCATION a redirect's body is the result.
+    Options options(easy.get());
+    options.set(CURLOPT_URL, url.c_str())
+        .set(CURLOPT_PROTOCOLS_STR, "http")
+        .set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0))
+        .set(CURLOPT_HTTPGET, 1L)
+        .set(CURLOPT_PATH_AS_IS, 1L)
+        .set(CURLOPT_USERAGENT, kUserAgent)
+        .set(CURLOPT_HTTPHEADER, headers.get())
+        .set(CURLOPT_FOLLOWLOCATION, 0L)
+        .set(CURLOPT_NOSIGNAL, 1L)
+        .set(CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs)
+        .set(CURLOPT_WRITEFUNCTION, &TakeBody)
+        .set(CURLOPT_WRITEDATA, &transfer)
+        .set(CURLOPT_NOPROGRESS, 0L)
+        .set(CURLOPT_XFERINFOFUNCTION, &AbortWhenStalled)
+        .set(CURLOPT_XFERINFODATA, &transfer);
+    // A proxy from the environment must not stand between the program and a
+    // service on this machine; other hosts follow the user's proxy settings.
+    if (IsLoopbackHost(parts->host)) options.set(CURLOPT_NOPROXY, "*");
+    if (!options.ok()) return {};
+
+    // Whatever ended the transfer, the bytes that arrived are the result: a
+    // reset or a stall mid-body keeps them, an unreachable host gave none.
+    curl_easy_perform(easy.get());
+    if (transfer.overCap) return {};
+    return std::move(transfer.body);
+}
+
+std::string DefaultServiceBase() { return QRGEN_SERVICE_BASE; }
+
+std::string RequestPrefix(RequestKind kind, std::string_view serviceBase) {
+    std::string prefix(serviceBase);
+    prefix += "/api.php?el=l&m=10&w=300&text=";
+    if (kind == RequestKind::TextMessage) prefix += "smsto";
+    return prefix;
+}
+
+std::string RequestUrl(const QrRequest& request, std::string_view serviceBase) {
+    return RequestPrefix(request.kind, serviceBase) + request.encodedPayload;
+}
+
+}  // namespace qr

@@ -1,0 +1,154 @@
+#include "qr/qr.h"
+#include "support/fixture_server.h"
+
+#include <QtTest>
+
+using testsupport::Answer;
+using testsupport::FixtureServer;
+using testsupport::HttpAnswer;
+using testsupport::HttpHead;
+
+Q_DECLARE_METATYPE(testsupport::Answer)
+Q_DECLARE_METATYPE(qr::RequestKind)
+
+namespace {
+
+QByteArray ToBytes(const qr::Bytes& bytes) {
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+// Short enough that the stall rows end quickly, small enough to overrun.
+qr::FetchLimits TestLimits() {
+    qr::FetchLimits limits;
+    limits.stallTimeoutMs = 300;
+    limits.maxBodyBytes = 64 * 1024;
+    return limits;
+}
+
+}  // namespace
+
+class TestFetch : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sendsExactlyTheFixedRequest();
+    void resultFollowsTheAnswer_data();
+    void resultFollowsTheAnswer();
+    void unreachableHostGivesNoBytes();
+    void targetLengthLimit_data();
+    void targetLengthLimit();
+    void otherSchemesMakeNoTraffic();
+    void loopbackHostsBypassTheProxy_data();
+    void loopbackHostsBypassTheProxy();
+};
+
+// A dead proxy in the environment: every fetch below reaching the server
+// shows that loopback hosts are not routed through it.
+void TestFetch::initTestCase() {
+    if (!qEnvironmentVariableIsSet("http_proxy")) qputenv("http_proxy", "http://127.0.0.1:9");
+}
+
+void TestFetch::sendsExactlyTheFixedRequest() {
+    FixtureServer server;
+    const std::string url = qr::RequestPrefix(qr::RequestKind::Plain, server.baseAddress()) +
+                            qr::EncodePayload("a b码");
+    QCOMPARE(ToBytes(qr::FetchUrl(url)), QByteArray::fromStdString(testsupport::SamplePng()));
+    const std::vector<std::string> expected{
+        "GET /api.php?el=l&m=10&w=300&text=%61%20%62%E7%A0%81 HTTP/1.0\r\n"
+        "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n"
+        "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\r\n"
+        "Accept: */*\r\n"
+        "\r\n"};
+    QCOMPARE(server.requests(), expected);
+}
+
+void TestFetch::resultFollowsTheAnswer_data() {
+    QTest::addColumn<Answer>("answer");
+    QTest::addColumn<QByteArray>("result");
+    const qr::FetchLimits limits = TestLimits();
+    const std::string html = "<html><body>Not Found</body></html>";
+    const std::string body(60'000, 'b');
+    const std::string atCap(limits.maxBodyBytes, 'c');
+    const std::string overCap(limits.maxBodyBytes + 1, 'c');
+    const std::string partial(300, 'p');
+    const std::string redirect = "HTTP/1.0 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 5\r\n\r\nmoved";
+
+    QTest::newRow("404 with HTML gives the HTML") << HttpAnswer(404, html, "text/html") << QByteArray::fromStdString(html);
+    QTest::newRow("200 empty gives no bytes") << HttpAnswer(200, "") << QByteArray();
+    QTest::newRow("no Content-Length read to the end")
+        << HttpAnswer(200, body, "image/png", false) << QByteArray::fromStdString(body);
+    QTest::newRow("redirect not followed") << Answer{redirect} << QByteArray("moved");
+    QTest::newRow("reset mid-body keeps the bytes before")
+        << Answer{HttpHead(200, "image/png", 1000) + partial, Answer::Ending::Reset} << QByteArray::fromStdString(partial);
+    QTest::newRow("close before Content-Length keeps the bytes")
+        << Answer{HttpHead(200, "image/png", 1000) + partial} << QByteArray::fromStdString(partial);
+    QTest::newRow("stall mid-body keeps the bytes before")
+        << Answer{HttpHead(200, "image/png") + partial, Answer::Ending::Stall} << QByteArray::fromStdString(partial);
+    QTest::newRow("stall before any answer gives no bytes") << Answer{"", Answer::Ending::Stall} << QByteArray();
+    QTest::newRow("body at the cap") << HttpAnswer(200, atCap) << QByteArray::fromStdString(atCap);
+    QTest::newRow("body over the cap gives no bytes") << HttpAnswer(200, overCap) << QByteArray();
+    QTest::newRow("over the cap without Content-Length gives no bytes")
+        << HttpAnswer(200, overCap, "image/png", false) << QByteArray();
+    QTest::newRow("endless stream gives no bytes") << Answer{HttpHead(200, "image/png"), Answer::Ending::Stream}
+                                                   << QByteArray();
+}
+
+void TestFetch::resultFollowsTheAnswer() {
+    QFETCH(Answer, answer);
+    QFETCH(QByteArray, result);
+    FixtureServer server;
+    server.enqueue(answer);
+    QCOMPARE(ToBytes(qr::FetchUrl(server.baseAddress() + "/api.php?text=%41", TestLimits())), result);
+    QCOMPARE(server.connectionCount(), 1);
+}
+
+void TestFetch::unreachableHostGivesNoBytes() {
+    const testsupport::RefusingPort nobody;
+    QCOMPARE(ToBytes(qr::FetchUrl(nobody.baseAddress() + "/api.php?text=%41")), QByteArray());
+}
+
+void TestFetch::targetLengthLimit_data() {
+    QTest::addColumn<qr::RequestKind>("kind");
+    QTest::addColumn<int>("payloadBytes");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("plain prefix, 672 bytes") << qr::RequestKind::Plain << 672 << true;
+    QTest::newRow("plain prefix, 673 bytes") << qr::RequestKind::Plain << 673 << false;
+    QTest::newRow("text-message prefix, 670 bytes") << qr::RequestKind::TextMessage << 670 << true;
+    QTest::newRow("text-message prefix, 671 bytes") << qr::RequestKind::TextMessage << 671 << false;
+}
+
+void TestFetch::targetLengthLimit() {
+    QFETCH(qr::RequestKind, kind);
+    QFETCH(int, payloadBytes);
+    QFETCH(bool, sent);
+    FixtureServer server;
+    const std::string url = qr::RequestPrefix(kind, server.baseAddress()) +
+                            qr::EncodePayload(std::string(static_cast<std::size_t>(payloadBytes), 'a'));
+    QCOMPARE(qr::FetchUrl(url).empty(), !sent);
+    QCOMPARE(server.connectionCount(), sent ? 1 : 0);
+}
+
+void TestFetch::otherSchemesMakeNoTraffic() {
+    FixtureServer server;
+    const std::string https = "https" + server.baseAddress().substr(4) + "/api.php?text=%41";
+    QCOMPARE(ToBytes(qr::FetchUrl(https)), QByteArray());
+    QCOMPARE(server.connectionCount(), 0);
+}
+
+void TestFetch::loopbackHostsBypassTheProxy_data() {
+    QTest::addColumn<QString>("host");
+    QTest::newRow("127.0.0.1") << "127.0.0.1";
+    QTest::newRow("localhost") << "localhost";
+    QTest::newRow("upper-case LOCALHOST") << "LOCALHOST";
+}
+
+void TestFetch::loopbackHostsBypassTheProxy() {
+    QFETCH(QString, host);
+    FixtureServer server;
+    const std::string url = "http://" + host.toStdString() + ":" + std::to_string(server.port()) + "/";
+    QCOMPARE(ToBytes(qr::FetchUrl(url)), QByteArray::fromStdString(testsupport::SamplePng()));
+}
+
+QTEST_APPLESS_MAIN(TestFetch)
+#include "tst_fetch.moc"
