@@ -172,6 +172,24 @@ void MainWindow::wireEvents()
     connect(control<QPushButton>("按钮7"), &QPushButton::clicked, this, &MainWindow::SaveQrImage);
 }
 
+// Qt strips Tab focus from all but one radio box of a group; here every
+// radio box is a focus stop of its own, like every edit box and button.
+bool MainWindow::focusNextPrevChild(bool next)
+{
+    QWidget* start = focusWidget() ? focusWidget() : this;
+    for (QWidget* w = start;;) {
+        w = next ? w->nextInFocusChain() : w->previousInFocusChain();
+        if (w == start)
+            return false;
+        if (w != this && isAncestorOf(w) && ((w->focusPolicy() & Qt::TabFocus) || qobject_cast<RadioBox*>(w))
+            && w->isVisibleTo(this)
+            && w->isEnabled() && !w->focusProxy()) {
+            w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+}
+
 template <class T> T* MainWindow::control(const char* name) const
 {
     auto* widget = qobject_cast<T*>(controls_.value(QString::fromUtf8(name)));

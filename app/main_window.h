@@ -44,6 +44,9 @@ public:
     void MirrorPictureSize();
     void SaveQrImage();
 
+protected:
+    bool focusNextPrevChild(bool next) override;
+
 private:
     void buildControls();
     void wireEvents();
