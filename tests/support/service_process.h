@@ -1,0 +1,48 @@
+// The built qr-image-service as a child process on an ephemeral loopback
+// port, for tests and benchmarks that need the real service.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+class ServiceProcess {
+public:
+    // Starts the service with --listen 127.0.0.1:0 followed by extraArgs, reads
+    // the port it picked from its log and returns once it accepts connections.
+    // Throws std::runtime_error (with the service's log) when it does not come
+    // up within a few seconds.
+    explicit ServiceProcess(std::vector<std::string> extraArgs = {});
+    // Any other program (found on PATH) that, like the service, writes
+    // "listening on 127.0.0.1:PORT" as a line on stderr once it serves.
+    ServiceProcess(const std::string& program, std::vector<std::string> args);
+    // Stops the service unless stop() already did.
+    ~ServiceProcess();
+    ServiceProcess(const ServiceProcess&) = delete;
+    ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+    // "http://127.0.0.1:PORT", no trailing slash.
+    std::string baseAddress() const;
+    int port() const { return port_; }
+    // The child's process id, -1 once it has been stopped.
+    pid_t pid() const { return pid_; }
+
+    // Everything the service has written to stderr so far.
+    std::string log() const;
+
+    // Sends SIGTERM and waits; kills it after a few seconds if it is still
+    // there. Returns its exit status, or 128 + the signal that ended it.
+    // Later calls return the same status.
+    int stop();
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+    int exitStatus_ = -1;
+    std::string logPath_;
+};
+
+}  // namespace testsupport

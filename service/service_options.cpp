@@ -1,0 +1,102 @@
+#include "service/service_options.h"
+
+#include <arpa/inet.h>
+
+#include <charconv>
+#include <optional>
+
+namespace qrservice {
+namespace {
+
+std::optional<unsigned> ParseCount(std::string_view digits, unsigned min, unsigned max) {
+    unsigned value = 0;
+    const char* end = digits.data() + digits.size();
+    auto [stop, error] = std::from_chars(digits.data(), end, value);
+    if (digits.empty() || error != std::errc() || stop != end || value < min || value > max) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<sockaddr_in> ParseListenAddress(std::string_view text) {
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    const std::optional<unsigned> port = ParseCount(text.substr(colon + 1), 0, 65535);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    const std::string host(text.substr(0, colon));
+    if (!port || inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) return std::nullopt;
+    address.sin_port = htons(static_cast<std::uint16_t>(*port));
+    return address;
+}
+
+CommandLineExit BadCommandLine(const std::string& why) {
+    return CommandLineExit{2, "qr-image-service: " + why + "\nTry 'qr-image-service --help'.\n"};
+}
+
+}  // namespace
+
+std::string UsageText(std::string_view defaultListen, unsigned defaultThreads) {
+    return "Usage: qr-image-service [OPTION]...\n"
+           "Serves QR code pictures: GET /api.php?text=...&el=l|m|q|h&m=MARGIN&w=WIDTH\n"
+           "answers a WIDTH x WIDTH PNG.\n\n"
+           "  --listen ADDR:PORT     IPv4 address and port to listen on (default " +
+           std::string(defaultListen) +
+           "; port 0 picks a free one)\n"
+           "  --threads N            worker threads, 1.." +
+           std::to_string(kMaxThreads) + " (default " + std::to_string(defaultThreads) +
+           ")\n"
+           "  --max-connections N    open connections at most, 1.." +
+           std::to_string(kMaxMaxConnections) + " (default " + std::to_string(kDefaultMaxConnections) +
+           ")\n"
+           "  --timeout SECONDS      close a connection idle this long, 1.." +
+           std::to_string(kMaxTimeoutSeconds) + " (default " + std::to_string(kDefaultTimeoutSeconds) +
+           ")\n"
+           "  --help                 show this text\n";
+}
+
+std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vector<std::string_view>& args,
+                                                                  std::string_view defaultListen,
+                                                                  unsigned defaultThreads) {
+    struct CountOption {
+        std::string_view name;
+        unsigned min, max;
+        unsigned ServiceOptions::*field;
+    };
+    static constexpr CountOption kCountOptions[] = {
+        {"--threads", 1, kMaxThreads, &ServiceOptions::threads},
+        {"--max-connections", 1, kMaxMaxConnections, &ServiceOptions::maxConnections},
+        {"--timeout", 1, kMaxTimeoutSeconds, &ServiceOptions::timeoutSeconds},
+    };
+
+    ServiceOptions options;
+    options.listen = *ParseListenAddress(defaultListen);
+    options.threads = defaultThreads;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string name(args[i]);
+        if (name == "--help") return CommandLineExit{0, UsageText(defaultListen, defaultThreads)};
+        const CountOption* countOption = nullptr;
+        for (const CountOption& option : kCountOptions) {
+            if (option.name == name) countOption = &option;
+        }
+        if (name != "--listen" && !countOption) return BadCommandLine("unknown argument " + name);
+        if (i + 1 == args.size()) return BadCommandLine(name + " needs a value");
+        const std::string_view value = args[++i];
+
+        if (countOption) {
+            const std::optional<unsigned> count = ParseCount(value, countOption->min, countOption->max);
+            if (!count) {
+                return BadCommandLine(name + " wants a number from " + std::to_string(countOption->min) +
+                                      " to " + std::to_string(countOption->max));
+            }
+            options.*(countOption->field) = *count;
+        } else {
+            const std::optional<sockaddr_in> address = ParseListenAddress(value);
+            if (!address) return BadCommandLine("--listen wants IPV4ADDRESS:PORT, not " + std::string(value));
+            options.listen = *address;
+        }
+    }
+    return options;
+}
+
+}  // namespace qrservice

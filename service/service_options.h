@@ -1,0 +1,45 @@
+// The command line of qr-image-service.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace qrservice {
+
+inline constexpr unsigned kMaxThreads = 64;
+inline constexpr unsigned kDefaultMaxConnections = 256;
+inline constexpr unsigned kMaxMaxConnections = 768;  // stays under the usual limit of 1024 open files
+inline constexpr unsigned kDefaultTimeoutSeconds = 10;
+inline constexpr unsigned kMaxTimeoutSeconds = 3600;
+
+struct ServiceOptions {
+    sockaddr_in listen{};  // IPv4 address and port; port 0 lets the system pick one
+    unsigned threads = 1;
+    unsigned maxConnections = kDefaultMaxConnections;
+    unsigned timeoutSeconds = kDefaultTimeoutSeconds;
+};
+
+// The program ends without serving: after --help (status 0, message for
+// stdout) or on a bad command line (status 2, message for stderr).
+struct CommandLineExit {
+    int status;
+    std::string message;
+};
+
+// The usage text --help prints, naming the given defaults.
+std::string UsageText(std::string_view defaultListen, unsigned defaultThreads);
+
+// Reads the arguments after the program name: --listen ADDR:PORT (dotted
+// IPv4 address), --threads N (1..kMaxThreads), --max-connections N
+// (1..kMaxMaxConnections), --timeout SECONDS (1..kMaxTimeoutSeconds) and
+// --help. Omitted options take the defaults; defaultListen must itself be a
+// valid ADDR:PORT.
+std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vector<std::string_view>& args,
+                                                                  std::string_view defaultListen,
+                                                                  unsigned defaultThreads);
+
+}  // namespace qrservice
