@@ -1,0 +1,66 @@
+// Source images built byte by byte, readers for the chunks and markers of
+// saved files, and a capture of what a call prints on stderr.
+#pragma once
+
+#include "save/save.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fixtures {
+
+using save::Bytes;
+
+struct PngChunk {
+    std::string type;
+    Bytes data;
+};
+
+// The PNG signature followed by `chunks`, each with its length and CRC.
+Bytes PngFile(const std::vector<PngChunk>& chunks);
+PngChunk Ihdr(std::uint32_t width, std::uint32_t height, int bitDepth, int colourType);
+// Rows of `rowBytes` packed sample bytes, each given filter 0, deflated.
+PngChunk Idat(const Bytes& rows, std::size_t rowBytes);
+PngChunk Iend();
+// The chunks of a PNG file; nothing when the signature, a length or a CRC is wrong.
+std::optional<std::vector<PngChunk>> ReadPngChunks(const Bytes& png);
+
+// A BMP with a 40-byte info header; `palette` holds 4 bytes (B, G, R, 0) an
+// entry and `pixels` the rows as stored, padding included.
+Bytes BmpFile(std::int32_t width, std::int32_t height, int bitsPerPixel, const Bytes& palette, const Bytes& pixels);
+
+enum class JpegColour { Grey, Cmyk };
+// A JPEG of `samples` (1 or 4 bytes a pixel) made with libjpeg.
+Bytes JpegFile(int width, int height, JpegColour colour, const Bytes& samples);
+
+struct JpegSegment {
+    std::uint8_t marker;  // the byte after 0xFF
+    Bytes data;           // after the length field; empty for SOI and EOI
+};
+// The marker segments up to SOS and those after the entropy-coded data;
+// nothing when the stream is malformed.
+std::optional<std::vector<JpegSegment>> ReadJpegSegments(const Bytes& jpeg);
+
+// An image of width x height from 0xRRGGBB values, row by row.
+save::Image MakeImage(int width, int height, const std::vector<std::uint32_t>& pixels);
+// Black square modules of `moduleSize` pixels in a fixed random pattern.
+save::Image QrLikeImage(int size, int moduleSize);
+
+// Redirects file descriptor 2 into a temporary file until Finish().
+class StderrCapture {
+public:
+    StderrCapture();
+    ~StderrCapture();
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+    std::string Finish();
+
+private:
+    int savedFd_ = -1;
+    std::FILE* file_ = nullptr;
+};
+
+}  // namespace fixtures
