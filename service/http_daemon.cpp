@@ -13,9 +13,11 @@
 namespace qrservice {
 namespace {
 
-// Request line, header fields and the output buffer share this pool; it holds
-// a target and header fields at their limits with room to spare, so MHD's own
-// terse refusals only meet clients far beyond them.
+// Request line, header fields and the output buffer share this pool. It holds
+// a target and header fields at their limits (answered by AnswerRequest) with
+// room to spare; only a client far beyond them meets libmicrohttpd's own
+// refusal, a 414 or 431 with an HTML body and no Content-Type or
+// Cache-Control.
 constexpr std::size_t kConnectionMemoryBytes = 32 * 1024;
 
 void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -67,6 +69,12 @@ std::string Printable(std::string_view text) {
     }
     if (text.size() > kMaxLogged) printable += "...";
     return printable;
+}
+
+std::string AddressText(const sockaddr_in& address) {
+    char host[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
+    return std::string(host) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
 std::string ClientAddress(MHD_Connection* connection) {
@@ -138,13 +146,9 @@ std::variant<std::unique_ptr<HttpDaemon>, std::string> HttpDaemon::Start(const S
     settings.push_back({MHD_OPTION_END, 0, nullptr});
 
     MHD_Daemon* daemon =
-        MHD_start_daemon(MHD_USE_AUTO_INTERNAL_THREAD | MHD_USE_ERROR_LOG, 0, nullptr, nullptr, HandleRequest,
-                         nullptr, MHD_OPTION_ARRAY, settings.data(), MHD_OPTION_END);
-    char host[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
-    if (!daemon) {
-        return "cannot listen on " + std::string(host) + ":" + std::to_string(ntohs(address.sin_port));
-    }
+        MHD_start_daemon(MHD_USE_AUTO_INTERNAL_THREAD | MHD_USE_ERROR_LOG, ntohs(address.sin_port), nullptr,
+                         nullptr, HandleRequest, nullptr, MHD_OPTION_ARRAY, settings.data(), MHD_OPTION_END);
+    if (!daemon) return "cannot listen on " + AddressText(address);
     const MHD_DaemonInfo* port = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT);
     if (port) address.sin_port = htons(port->port);
     return std::unique_ptr<HttpDaemon>(new HttpDaemon(daemon, address));
@@ -155,9 +159,7 @@ HttpDaemon::~HttpDaemon() {
 }
 
 std::string HttpDaemon::boundAddress() const {
-    char host[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &bound_.sin_addr, host, sizeof host);
-    return std::string(host) + ":" + std::to_string(ntohs(bound_.sin_port));
+    return AddressText(bound_);
 }
 
 }  // namespace qrservice
