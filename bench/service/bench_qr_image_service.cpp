@@ -1,0 +1,244 @@
+// Load benchmark of qr-image-service on loopback: requests per second and
+// latency at 16 concurrent HTTP/1.0 clients for a 40-byte and a 600-byte
+// text, the same against a Node.js peer on the npm package qrcode, and the
+// service's CPU time per request beside that of libqrencode + libpng alone.
+// Every run is bounded in requests and in time.
+#include "service/qr_service.h"
+#include "support/service_process.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kConnections = 16;
+constexpr int kMaxRequests = 20000;
+constexpr auto kMaxDuration = std::chrono::seconds(5);
+constexpr int kWarmUpRequests = 100;
+constexpr std::size_t kRawRounds = 5;
+constexpr int kRawIterationsPerRound = 1000;
+
+struct Case {
+    const char* name;
+    std::string payload;
+};
+
+std::string PayloadOfBytes(std::size_t bytes) {
+    const std::string pattern = "QR 二维码 offline, 不经他人之手; ";
+    std::string payload;
+    while (payload.size() < bytes) payload += pattern;
+    payload.resize(bytes);  // may cut a character in two; the service takes any bytes
+    return payload;
+}
+
+// The desktop program's request: every byte escaped, HTTP/1.0.
+std::string DesktopRequest(const std::string& payload) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string request = "GET /api.php?el=l&m=10&w=300&text=";
+    for (unsigned char byte : payload) {
+        request += '%';
+        request += kHex[byte >> 4];
+        request += kHex[byte & 15];
+    }
+    return request +
+           " HTTP/1.0\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\r\n"
+           "Accept: */*\r\n\r\n";
+}
+
+// One request on a fresh connection; true when the answer is a 200.
+bool FetchOnce(int port, const std::string& request) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    timeval guard{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
+    std::string head;
+    char buffer[16384];
+    ssize_t got;
+    while (ok && (got = recv(fd, buffer, sizeof buffer, 0)) > 0) {
+        if (head.size() < 12) head.append(buffer, static_cast<std::size_t>(std::min<ssize_t>(got, 12)));
+    }
+    close(fd);
+    return ok && head.size() >= 12 && head.compare(0, 5, "HTTP/") == 0 && head.compare(9, 3, "200") == 0;
+}
+
+// The process's user + system CPU time, all threads, from /proc.
+std::optional<double> ProcessCpuSeconds(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t afterName = stat.rfind(')');
+    if (afterName == std::string::npos) return std::nullopt;
+    std::istringstream fields(stat.substr(afterName + 2));
+    std::string field;
+    // Fields 3.. follow the name; utime and stime are fields 14 and 15.
+    for (int index = 3; index < 14 && fields >> field; ++index) {
+    }
+    unsigned long long user = 0, system = 0;
+    if (!(fields >> user >> system)) return std::nullopt;
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+struct LoadResult {
+    int completed = 0;
+    int failed = 0;
+    double seconds = 0;
+    double p50Ms = 0;
+    double p99Ms = 0;
+    std::optional<double> cpuMsPerRequest;
+};
+
+LoadResult RunLoad(int port, pid_t server, const std::string& request) {
+    for (int i = 0; i < kWarmUpRequests; ++i) FetchOnce(port, request);
+
+    std::atomic<int> issued{0};
+    std::atomic<int> failed{0};
+    std::vector<std::vector<double>> latencies(kConnections);
+    const std::optional<double> cpuBefore = ProcessCpuSeconds(server);
+    const auto started = Clock::now();
+    const auto deadline = started + kMaxDuration;
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kConnections; ++c) {
+        clients.emplace_back([&, c] {
+            while (issued.fetch_add(1) < kMaxRequests && Clock::now() < deadline) {
+                const auto sent = Clock::now();
+                if (!FetchOnce(port, request)) {
+                    ++failed;
+                    continue;
+                }
+                latencies[c].push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+            }
+        });
+    }
+    for (std::thread& client : clients) client.join();
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    const std::optional<double> cpuAfter = ProcessCpuSeconds(server);
+
+    std::vector<double> all;
+    for (const auto& each : latencies) all.insert(all.end(), each.begin(), each.end());
+    std::sort(all.begin(), all.end());
+    LoadResult result;
+    result.completed = static_cast<int>(all.size());
+    result.failed = failed;
+    result.seconds = seconds;
+    if (!all.empty()) {
+        result.p50Ms = all[all.size() / 2];
+        result.p99Ms = all[std::min(all.size() - 1, all.size() * 99 / 100)];
+        if (cpuBefore && cpuAfter)
+            result.cpuMsPerRequest = (*cpuAfter - *cpuBefore) * 1000.0 / result.completed;
+    }
+    return result;
+}
+
+double ThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// libqrencode + libpng alone: CPU milliseconds per picture, the median of a
+// few rounds so that one disturbed round does not decide it.
+double RawRenderMs(const std::string& payload) {
+    const qrservice::QrRequest request{payload, qrservice::ErrorCorrection::Low, 10, 300};
+    std::vector<double> rounds;
+    const auto deadline = Clock::now() + kMaxDuration;
+    while (rounds.size() < kRawRounds && Clock::now() < deadline) {
+        const double before = ThreadCpuSeconds();
+        for (int i = 0; i < kRawIterationsPerRound; ++i) {
+            if (!std::holds_alternative<std::vector<std::uint8_t>>(qrservice::RenderQrPng(request)))
+                return -1;
+        }
+        rounds.push_back((ThreadCpuSeconds() - before) * 1000.0 / kRawIterationsPerRound);
+    }
+    std::sort(rounds.begin(), rounds.end());
+    return rounds[rounds.size() / 2];
+}
+
+void PrintRow(const char* server, const Case& testCase, const LoadResult& result) {
+    std::printf("%-18s %5zu B %9d %7d %9.1f %8.2f %8.2f", server, testCase.payload.size(), result.completed,
+                result.failed, result.completed / result.seconds, result.p50Ms, result.p99Ms);
+    if (result.cpuMsPerRequest)
+        std::printf(" %10.3f\n", *result.cpuMsPerRequest);
+    else
+        std::printf(" %10s\n", "n/a");
+}
+
+bool InstallPeer() {
+    const std::string command = std::string("cd '") + QRGEN_BENCH_PEER_DIR +
+                                "' && npm install --no-audit --no-fund --loglevel=error >&2";
+    return std::system(command.c_str()) == 0;
+}
+
+}  // namespace
+
+int main() {
+    const std::vector<Case> cases = {{"40 B", PayloadOfBytes(40)}, {"600 B", PayloadOfBytes(600)}};
+    std::vector<LoadResult> service, peer;
+    std::vector<double> raw;
+
+    std::printf(
+        "qr-image-service load benchmark: %d concurrent HTTP/1.0 clients on 127.0.0.1, "
+        "w=300 m=10 el=l,\nat most %d requests or %lld s a row, one connection a request.\n\n",
+        kConnections, kMaxRequests, static_cast<long long>(kMaxDuration.count()));
+    {
+        testsupport::ServiceProcess process;
+        for (const Case& c : cases)
+            service.push_back(RunLoad(process.port(), process.pid(), DesktopRequest(c.payload)));
+    }
+    for (const Case& c : cases) raw.push_back(RawRenderMs(c.payload));
+
+    const bool peerReady = InstallPeer();
+    if (peerReady) {
+        testsupport::ServiceProcess process("node", {std::string(QRGEN_BENCH_PEER_DIR) + "/peer_server.js"});
+        for (const Case& c : cases)
+            peer.push_back(RunLoad(process.port(), process.pid(), DesktopRequest(c.payload)));
+    }
+
+    std::printf("%-18s %7s %9s %7s %9s %8s %8s %10s\n", "server", "text", "requests", "failed", "req/s",
+                "p50 ms", "p99 ms", "CPU ms/req");
+    for (std::size_t i = 0; i < cases.size(); ++i) PrintRow("qr-image-service", cases[i], service[i]);
+    for (std::size_t i = 0; i < peer.size(); ++i) PrintRow("node qrcode peer", cases[i], peer[i]);
+    if (!peerReady) std::printf("node qrcode peer: npm install failed, not measured\n");
+
+    std::printf("\nlibqrencode + libpng alone, one thread:");
+    for (std::size_t i = 0; i < cases.size(); ++i) std::printf("  %s %.3f ms", cases[i].name, raw[i]);
+    std::printf("\n\n");
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const double rate = service[i].completed / service[i].seconds;
+        if (i < peer.size()) {
+            const double ratio = rate / (peer[i].completed / peer[i].seconds);
+            std::printf("%-5s req/s vs peer: %6.1fx (aim >= 10x: %s)\n", cases[i].name, ratio,
+                        ratio >= 10 ? "met" : "MISSED");
+        }
+        if (service[i].cpuMsPerRequest && raw[i] > 0) {
+            const double ratio = *service[i].cpuMsPerRequest / raw[i];
+            std::printf("%-5s server CPU per request vs raw loop: %5.2fx, %+.3f ms (aim <= 1.5x: %s)\n",
+                        cases[i].name, ratio, *service[i].cpuMsPerRequest - raw[i],
+                        ratio <= 1.5 ? "met" : "MISSED");
+        }
+    }
+    return 0;
+}
