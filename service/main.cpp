@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
     const auto& daemon = std::get<std::unique_ptr<HttpDaemon>>(started);
     std::fprintf(stderr, "qr-image-service: listening on %s\n", daemon->boundAddress().c_str());
 
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    std::fprintf(stderr, "qr-image-service: stopping on signal %d\n", signal);
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    std::fprintf(stderr, "qr-image-service: stopping on signal %d\n", received);
     return 0;
 }

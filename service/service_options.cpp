@@ -1,5 +1,7 @@
 #include "service/service_options.h"
 
+#include "service/qr_service.h"
+
 #include <arpa/inet.h>
 
 #include <charconv>
@@ -37,22 +39,32 @@ CommandLineExit BadCommandLine(const std::string& why) {
 }  // namespace
 
 std::string UsageText(std::string_view defaultListen, unsigned defaultThreads) {
+    const auto number = [](auto value) { return std::to_string(value); };
     return "Usage: qr-image-service [OPTION]...\n"
-           "Serves QR code pictures: GET /api.php?text=...&el=l|m|q|h&m=MARGIN&w=WIDTH\n"
-           "answers a WIDTH x WIDTH PNG.\n\n"
-           "  --listen ADDR:PORT     IPv4 address and port to listen on (default " +
+           "Answers GET or HEAD /api.php?text=...&el=...&m=...&w=... with a QR code picture,\n"
+           "a 1-bit grey PNG of w x w pixels.\n"
+           "  text  the payload, percent-encoded bytes (\"+\" is a plus sign); required\n"
+           "  el    error correction l, m, q or h (default l)\n"
+           "  m     least white margin in pixels, 0.." +
+           number(kMaxMarginPx) + " (default " + number(kDefaultMarginPx) +
+           ")\n"
+           "  w     width and height in pixels, " +
+           number(kMinWidthPx) + ".." + number(kMaxWidthPx) + " (default " + number(kDefaultWidthPx) +
+           ")\n\n"
+           "  --listen ADDR:PORT     IPv4 address and port (default " +
            std::string(defaultListen) +
            "; port 0 picks a free one)\n"
            "  --threads N            worker threads, 1.." +
-           std::to_string(kMaxThreads) + " (default " + std::to_string(defaultThreads) +
+           number(kMaxThreads) + " (default " + number(defaultThreads) +
            ")\n"
            "  --max-connections N    open connections at most, 1.." +
-           std::to_string(kMaxMaxConnections) + " (default " + std::to_string(kDefaultMaxConnections) +
+           number(kMaxMaxConnections) + " (default " + number(kDefaultMaxConnections) +
            ")\n"
            "  --timeout SECONDS      close a connection idle this long, 1.." +
-           std::to_string(kMaxTimeoutSeconds) + " (default " + std::to_string(kDefaultTimeoutSeconds) +
+           number(kMaxTimeoutSeconds) + " (default " + number(kDefaultTimeoutSeconds) +
            ")\n"
-           "  --help                 show this text\n";
+           "  --help                 show this text\n\n"
+           "Logs one line a request to stderr, without the query; stops on SIGINT or SIGTERM.\n";
 }
 
 std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vector<std::string_view>& args,
