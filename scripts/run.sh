@@ -4,7 +4,7 @@
 # script started is stopped again when the window closes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh
+bash scripts/build.sh qrgen qr-image-service
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "run.sh: no display (DISPLAY / WAYLAND_DISPLAY unset): start it from a desktop session" >&2
