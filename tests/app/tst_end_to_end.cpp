@@ -27,7 +27,6 @@ private slots:
     void savedFilesRoundTrip();
 
 private:
-    void fill(const QStringList& fields);
 
     std::unique_ptr<testsupport::ServiceProcess> service_;
     FakePlatform platform_;
@@ -53,13 +52,6 @@ void TestEndToEnd::cleanupTestCase()
     service_.reset();
 }
 
-void TestEndToEnd::fill(const QStringList& fields)
-{
-    for (const QString& field : fields) {
-        const auto split = field.indexOf(u'=');
-        SetContent(Find(*window_, field.left(split).toUtf8().constData()), field.mid(split + 1));
-    }
-}
 
 void TestEndToEnd::pagesRoundTrip_data()
 {
@@ -91,7 +83,7 @@ void TestEndToEnd::pagesRoundTrip()
     QFETCH(QStringList, fields);
     QFETCH(QString, payload);
 
-    fill(fields);
+    Fill(*window_, fields);
     QTest::mouseClick(Find(*window_, button.toUtf8().constData()), Qt::LeftButton);
     QVERIFY(platform_.messages.empty());
 
@@ -121,7 +113,7 @@ void TestEndToEnd::savedFilesRoundTrip()
     QFETCH(int, size);
 
     const QString payload = QStringLiteral("保存测试 save 码");
-    fill({"编辑框_文本=" + payload});
+    Fill(*window_, {"编辑框_文本=" + payload});
     QTest::mouseClick(Find(*window_, "按钮1"), Qt::LeftButton);
 
     QTemporaryDir folder;

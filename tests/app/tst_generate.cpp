@@ -54,7 +54,6 @@ private slots:
     void lengthLimit();
 
 private:
-    void fill(const QStringList& fields);
     void showSamplePicture();
 
     FakePlatform platform_;
@@ -75,14 +74,6 @@ void TestGenerate::cleanup()
     server_.reset();
 }
 
-// "name=value" pairs; the value replaces the whole content of the box.
-void TestGenerate::fill(const QStringList& fields)
-{
-    for (const QString& field : fields) {
-        const auto split = field.indexOf(u'=');
-        SetContent(Find(*window_, field.left(split).toUtf8().constData()), field.mid(split + 1));
-    }
-}
 
 void TestGenerate::showSamplePicture()
 {
@@ -151,7 +142,7 @@ void TestGenerate::pages()
     QFETCH(QString, title);
     QFETCH(QString, target);
 
-    fill(fields);
+    Fill(*window_, fields);
     QTest::mouseClick(Find(*window_, button.toUtf8().constData()), Qt::LeftButton);
 
     if (!message.isEmpty()) {
@@ -173,7 +164,7 @@ void TestGenerate::failedCheckKeepsPicture()
     showSamplePicture();
     const auto before = Find<PictureBox>(*window_, "图片框1")->picture();
     const int connections = server_->connectionCount();
-    fill({"编辑框_文本="});
+    Fill(*window_, {"编辑框_文本="});
     QTest::mouseClick(Find(*window_, "按钮1"), Qt::LeftButton);
     QCOMPARE(platform_.messages.size(), size_t(1));
     QCOMPARE(server_->connectionCount(), connections);
@@ -269,7 +260,7 @@ void TestGenerate::lengthLimit()
     QFETCH(QString, button);
     QFETCH(QStringList, fields);
     QFETCH(bool, sent);
-    fill(fields);
+    Fill(*window_, fields);
     QTest::mouseClick(Find(*window_, button.toUtf8().constData()), Qt::LeftButton);
     QCOMPARE(server_->connectionCount(), sent ? 1 : 0);
     if (sent)

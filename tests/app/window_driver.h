@@ -32,3 +32,12 @@ inline void SetContent(QWidget* box, const QString& text)
         qobject_cast<QPlainTextEdit*>(box)->setPlainText(text);
 }
 
+
+// Fills boxes from "name=value" pairs; each value replaces the box's content.
+inline void Fill(const MainWindow& window, const QStringList& fields)
+{
+    for (const QString& field : fields) {
+        const auto split = field.indexOf(u'=');
+        SetContent(Find(window, field.left(split).toUtf8().constData()), field.mid(split + 1));
+    }
+}
