@@ -2,6 +2,9 @@
 #include "support/fake_platform.h"
 #include "window_driver.h"
 
+#include "app/app_icon.h"
+#include "app/startup.h"
+
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
@@ -21,6 +24,7 @@ private slots:
     void controlTable_data();
     void controlTable();
     void windowFrame();
+    void startUp();
     void tabControl();
     void pageChangesKeepContent();
     void multiLineBoxes();
@@ -198,6 +202,23 @@ void TestMainWindow::windowFrame()
     QVERIFY(!picture->autoFillBackground());
     QCOMPARE(picture->frameWidth(), 1);
     QCOMPARE(picture->focusPolicy(), Qt::NoFocus);
+}
+
+// What qrgen does around the window: Chinese dialog buttons, its own icon,
+// the window centred on the whole primary screen.
+void TestMainWindow::startUp()
+{
+    InstallChineseTranslations(*qApp);
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "OK"), QStringLiteral("确定"));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+
+    const QIcon icon = AppIcon();
+    for (int size : {16, 32, 48})
+        QCOMPARE(icon.pixmap(size).size(), QSize(size, size));
+
+    CentreOnPrimaryScreen(*window_);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QCOMPARE(window_->pos(), QPoint((screen.width() - 600) / 2, (screen.height() - 324) / 2));
 }
 
 void TestMainWindow::tabControl()
