@@ -80,7 +80,7 @@ std::optional<Image> DecodeBmp(const Bytes& bytes, std::string& error) {
 
     Image image{width, static_cast<int>(height), std::vector<std::uint8_t>(*size)};
     std::uint8_t* out = image.rgb.data();
-    const unsigned indexMask = (1u << bitsPerPixel) - 1;
+    const unsigned indexMask = paletted ? (1u << bitsPerPixel) - 1 : 0;
     for (long long y = 0; y < height; ++y) {
         const long long storedRow = topDown ? y : height - 1 - y;
         const std::uint8_t* row = bytes.data() + pixelOffset + storedRow * rowSize;
