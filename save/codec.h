@@ -16,6 +16,11 @@ namespace save::codec {
 // pixel memory is allocated.
 std::optional<std::size_t> PixelBytes(long long width, long long height, int channels);
 
+// The output room an encoder starts with, doubled whenever it is full. A
+// saved QR picture takes a few tens of KiB; room for the worst case would
+// cost more to clear than the encoding itself.
+inline constexpr std::size_t kInitialOutputBytes = 64 * 1024;
+
 // Resizes `buffer` to `size` bytes; nullptr when memory runs out. Called from
 // the C-style library functions, which must not see an exception.
 std::uint8_t* ResizeBuffer(Bytes* buffer, std::size_t size) noexcept;

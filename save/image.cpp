@@ -2,6 +2,7 @@
 #include "save/codec.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace save {
 namespace codec {
@@ -97,9 +98,16 @@ Image ScaleNearest(const Image& image, int width, int height) {
     for (int x = 0; x < width; ++x)
         sourceColumn[x] = 3 * static_cast<std::size_t>((2LL * x + 1) * image.width / (2LL * width));
     Image scaled{width, height, std::vector<std::uint8_t>(*size)};
-    std::uint8_t* out = scaled.rgb.data();
+    const std::size_t rowBytes = 3 * static_cast<std::size_t>(width);
+    long long previousY = -1;
     for (int y = 0; y < height; ++y) {
+        std::uint8_t* out = scaled.rgb.data() + rowBytes * y;
         const long long sourceY = (2LL * y + 1) * image.height / (2LL * height);
+        if (sourceY == previousY) {  // enlarging repeats rows: copy the one just made
+            std::memcpy(out, out - rowBytes, rowBytes);
+            continue;
+        }
+        previousY = sourceY;
         const std::uint8_t* row = image.rgb.data() + 3 * static_cast<std::size_t>(image.width) * sourceY;
         for (std::size_t column : sourceColumn) {
             *out++ = row[column];

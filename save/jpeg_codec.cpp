@@ -199,8 +199,7 @@ std::optional<Bytes> EncodeJpeg(const Image& image, std::string& error) {
     JpegWriteJob job{};
     job.image = &image;
     job.out = &out;
-    // A QR picture at quality 100 takes about a third of its raw size.
-    if (!ResizeBuffer(&out, image.rgb.size() / 2 + 4096)) {
+    if (!ResizeBuffer(&out, kInitialOutputBytes)) {
         error = "JPEG: out of memory";
         return std::nullopt;
     }

@@ -181,8 +181,7 @@ std::optional<Bytes> EncodePng(const Image& image, std::string& error) {
     PngWriteJob job{};
     job.image = &image;
     job.out = &out;
-    // Room for a picture that compresses poorly, so few calls have to grow it.
-    if (!ResizeBuffer(&out, image.rgb.size() / 4 + 4096)) {
+    if (!ResizeBuffer(&out, kInitialOutputBytes)) {
         error = "PNG: out of memory";
         return std::nullopt;
     }
