@@ -4,7 +4,7 @@ namespace {
 
 using K = ControlKind;
 
-constexpr ControlSpec kControls[] = {
+constexpr ControlRow kControls[] = {
     {"分组框1", K::GroupBox, "", 0, 0, 216, 224, "生成的二维码"},
     {"图片框1", K::PictureBox, "分组框1", 8, 16, 200, 200, ""},
 
@@ -76,7 +76,7 @@ constexpr ControlSpec kControls[] = {
 
 }  // namespace
 
-std::span<const ControlSpec> ControlTable()
+std::span<const ControlRow> ControlTable()
 {
     return kControls;
 }

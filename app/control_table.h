@@ -17,7 +17,7 @@ enum class ControlKind {
     RadioBox,
 };
 
-struct ControlSpec {
+struct ControlRow {
     const char* name;       // the Qt objectName
     ControlKind kind;
     const char* container;  // objectName of the parent; "" for the window
@@ -27,4 +27,4 @@ struct ControlSpec {
 
 // In creation order, which is also the stacking order (later on top) and the
 // focus order.
-std::span<const ControlSpec> ControlTable();
+std::span<const ControlRow> ControlTable();

@@ -55,10 +55,10 @@ void makeEditColours(QWidget* edit)
     edit->setPalette(palette);
 }
 
-QWidget* createControl(const ControlSpec& spec, QWidget* parent, const QColor& buttonFace)
+QWidget* createControl(const ControlRow& row, QWidget* parent, const QColor& buttonFace)
 {
-    const QString text = QString::fromUtf8(spec.text);
-    switch (spec.kind) {
+    const QString text = QString::fromUtf8(row.text);
+    switch (row.kind) {
     case ControlKind::GroupBox: {
         auto* box = new QGroupBox(text, parent);
         fillWith(box, buttonFace);
@@ -70,7 +70,7 @@ QWidget* createControl(const ControlSpec& spec, QWidget* parent, const QColor& b
         return tabs;
     }
     case ControlKind::TabPage:
-        return static_cast<TabControl*>(parent)->addPage(text, QString::fromUtf8(spec.name));
+        return static_cast<TabControl*>(parent)->addPage(text, QString::fromUtf8(row.name));
     case ControlKind::PictureBox:
         return new PictureBox(parent);
     case ControlKind::Label:
@@ -80,13 +80,13 @@ QWidget* createControl(const ControlSpec& spec, QWidget* parent, const QColor& b
         label->setTextFormat(Qt::PlainText);
         label->setWordWrap(false);
         fillWith(label, buttonFace);
-        setTextColour(label, spec.kind == ControlKind::RedLabel ? kRed : QColor(Qt::black));
+        setTextColour(label, row.kind == ControlKind::RedLabel ? kRed : QColor(Qt::black));
         return label;
     }
     case ControlKind::LineEdit:
     case ControlKind::ReadOnlyLineEdit: {
         auto* edit = new QLineEdit(text, parent);
-        edit->setReadOnly(spec.kind == ControlKind::ReadOnlyLineEdit);
+        edit->setReadOnly(row.kind == ControlKind::ReadOnlyLineEdit);
         makeEditColours(edit);
         return edit;
     }
@@ -138,14 +138,14 @@ MainWindow::MainWindow(Platform& platform, qr::ServiceOptions service)
 void MainWindow::buildControls()
 {
     const QColor buttonFace = palette().color(QPalette::Button);
-    for (const ControlSpec& spec : ControlTable()) {
-        const QString container = QString::fromUtf8(spec.container);
+    for (const ControlRow& row : ControlTable()) {
+        const QString container = QString::fromUtf8(row.container);
         QWidget* parent = container.isEmpty() ? this : controls_.value(container);
         Q_ASSERT(parent);
-        QWidget* widget = createControl(spec, parent, buttonFace);
-        widget->setObjectName(QString::fromUtf8(spec.name));
-        if (spec.kind != ControlKind::TabPage)
-            widget->setGeometry(spec.x, spec.y, spec.width, spec.height);
+        QWidget* widget = createControl(row, parent, buttonFace);
+        widget->setObjectName(QString::fromUtf8(row.name));
+        if (row.kind != ControlKind::TabPage)
+            widget->setGeometry(row.x, row.y, row.width, row.height);
         controls_.insert(widget->objectName(), widget);
     }
     control<TabControl>("选择夹1")->setCurrentIndex(0);
