@@ -10,8 +10,7 @@ packages=(
   libmicrohttpd-dev libqrencode-dev
   zbar-tools
   fonts-wqy-microhei
-  xvfb xauth x11-utils imagemagick
-  curl
+  curl  # run.sh asks whether the service answers
 )
 
 if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
