@@ -9,7 +9,8 @@
 void DesktopPlatform::messageBox(const std::string& text, int flags, const std::string& title)
 {
     const auto icon = flags == kInformationIcon ? QMessageBox::Information : QMessageBox::Critical;
-    // No owner: the box blocks every window of the program, like the original.
+    // Owned by no window and application-modal: every window of the program
+    // waits until the box is closed.
     QMessageBox box(icon, QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();

@@ -26,17 +26,18 @@ void InstallChineseTranslations(QApplication& app)
 
 void CentreOnPrimaryScreen(QWidget& window)
 {
-    // The full screen, not its work area.
+    // The full screen, not its work area; the frame counts, which the window
+    // system only knows once the window is shown.
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    window.move(screen.x() + (screen.width() - window.width()) / 2,
-                screen.y() + (screen.height() - window.height()) / 2);
+    const QSize outer = window.frameGeometry().size();
+    window.move(screen.x() + (screen.width() - outer.width()) / 2,
+                screen.y() + (screen.height() - outer.height()) / 2);
 }
 
 int RunQrGenerator(int& argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qrgen"));
-    QApplication::setApplicationDisplayName(QStringLiteral("二维码生成器"));
     QApplication::setWindowIcon(AppIcon());
     InstallChineseTranslations(app);
 
@@ -48,8 +49,8 @@ int RunQrGenerator(int& argc, char** argv)
         platform.messageBox("主窗口创建失败，程序无法启动。", kStopIcon, "错误");
         return 1;
     }
-    CentreOnPrimaryScreen(*window);
     window->show();
+    CentreOnPrimaryScreen(*window);
     window->activateWindow();
     return app.exec();
 }

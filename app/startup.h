@@ -8,7 +8,8 @@ class QWidget;
 // user's locale: the whole interface is Chinese.
 void InstallChineseTranslations(QApplication& app);
 
-// Places the window at the centre of the whole primary screen.
+// Places the window, frame included, at the centre of the whole primary
+// screen. Call it once the window is shown, when its frame is known.
 void CentreOnPrimaryScreen(QWidget& window);
 
 // The program: builds the window, shows it, runs until it is closed.

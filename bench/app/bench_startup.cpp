@@ -50,8 +50,8 @@ int child(int argc, char** argv, long long startedNs, const std::string& service
     InstallChineseTranslations(app);
     FakePlatform platform;
     MainWindow window(platform, qr::ServiceOptions{.baseAddress = serviceBase});
-    CentreOnPrimaryScreen(window);
     window.show();
+    CentreOnPrimaryScreen(window);
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
     const double shownMs = double(monotonicNs() - startedNs) / 1e6;

@@ -28,6 +28,8 @@ private slots:
     void tabControl();
     void pageChangesKeepContent();
     void multiLineBoxes();
+    void lineBreaks_data();
+    void lineBreaks();
     void readOnlyBoxesRefuseTyping_data();
     void readOnlyBoxesRefuseTyping();
     void passwordShownPlain();
@@ -216,9 +218,12 @@ void TestMainWindow::startUp()
     for (int size : {16, 32, 48})
         QCOMPARE(icon.pixmap(size).size(), QSize(size, size));
 
+    // The frame is part of what is centred.
     CentreOnPrimaryScreen(*window_);
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    QCOMPARE(window_->pos(), QPoint((screen.width() - 600) / 2, (screen.height() - 324) / 2));
+    const QRect outer = window_->frameGeometry();
+    QVERIFY(outer.width() >= 600 && outer.height() >= 324);
+    QCOMPARE(outer.topLeft(), QPoint((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2));
 }
 
 void TestMainWindow::tabControl()
@@ -274,6 +279,23 @@ void TestMainWindow::multiLineBoxes()
     QTest::keyClick(text, Qt::Key_Return);
     TypeText(text, QStringLiteral("码"));
     QCOMPARE(EditBoxText(text), std::string("a\r\n码"));
+}
+
+void TestMainWindow::lineBreaks_data()
+{
+    QTest::addColumn<QString>("raw");
+    QTest::addColumn<QString>("delivered");
+    QTest::newRow("paragraphs") << QStringLiteral("a\u2029b\u2029") << QStringLiteral("a\r\nb\r\n");
+    QTest::newRow("shift+enter") << QStringLiteral("a\u2028b") << QStringLiteral("a\r\nb");
+    QTest::newRow("no-break space kept") << QStringLiteral("a\u00A0b") << QStringLiteral("a\u00A0b");
+    QTest::newRow("empty") << QString() << QString();
+}
+
+void TestMainWindow::lineBreaks()
+{
+    QFETCH(QString, raw);
+    QFETCH(QString, delivered);
+    QCOMPARE(WithCrLfLineBreaks(raw), delivered);
 }
 
 void TestMainWindow::readOnlyBoxesRefuseTyping_data()
