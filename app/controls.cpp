@@ -131,16 +131,20 @@ void RadioBox::keyPressEvent(QKeyEvent* event)
     next->click();
 }
 
+QString WithCrLfLineBreaks(QString raw)
+{
+    raw.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    raw.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+    return raw;
+}
+
 std::string EditBoxText(const QWidget* box)
 {
     if (const auto* line = qobject_cast<const QLineEdit*>(box))
         return line->text().toStdString();
-    const auto* multi = qobject_cast<const QPlainTextEdit*>(box);
-    Q_ASSERT(multi);
-    // Raw text keeps non-breaking spaces; paragraph and line separators are
-    // the box's line breaks.
-    QString text = multi->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
-    return text.toStdString();
+    // Raw text, not plain text: plain text would turn non-breaking spaces
+    // into spaces and so change the payload.
+    if (const auto* multi = qobject_cast<const QPlainTextEdit*>(box))
+        return WithCrLfLineBreaks(multi->document()->toRawText()).toStdString();
+    return {};
 }

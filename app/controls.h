@@ -25,6 +25,8 @@ public:
     QWidget* addPage(const QString& title, const QString& objectName);
 
     QTabBar* tabBar() const { return tabs_; }
+    // The selected page, 0 for the first; selecting one shows its controls
+    // only, and every control keeps its content.
     int currentIndex() const;
     void setCurrentIndex(int index);
 
@@ -47,7 +49,10 @@ class PictureBox : public QFrame {
 public:
     explicit PictureBox(QWidget* parent = nullptr);
 
+    // Stores exactly `bytes`, replacing the earlier picture, and shows them
+    // when they decode as an image; empty bytes leave the box empty.
     void setPicture(std::vector<std::uint8_t> bytes);
+    // The stored bytes, unchanged, whatever the box's size.
     const std::vector<std::uint8_t>& picture() const { return bytes_; }
     // The decoded picture; null when the bytes are no readable image.
     const QImage& shownImage() const { return image_; }
@@ -73,6 +78,10 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 };
 
+// A multi-line box's raw text with its paragraph and line separators as
+// CR LF, the line break the handlers expect; everything else unchanged.
+QString WithCrLfLineBreaks(QString raw);
+
 // The content of a single- or multi-line edit box as UTF-8, line breaks of a
-// multi-line box as CR LF.
+// multi-line box as CR LF; "" for any other widget.
 std::string EditBoxText(const QWidget* box);

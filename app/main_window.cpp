@@ -20,13 +20,40 @@ namespace {
 const QColor kWindowBackground(192, 192, 192);
 const QColor kRed(255, 0, 0);
 
-// Restores the cursor however the fetch ends.
-class WaitCursor {
+// While a fetch blocks the window: the wait cursor, and afterwards the clicks
+// and keys given meanwhile are dropped, so an impatient user's repeated
+// clicks on a stalled service do not each start another fetch.
+class BusyWhileFetching : public QObject {
 public:
-    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
+    BusyWhileFetching() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyWhileFetching() override
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+        QCoreApplication::processEvents();
+        QCoreApplication::instance()->removeEventFilter(this);
+        QGuiApplication::restoreOverrideCursor();
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Wheel:
+        case QEvent::InputMethod:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            return true;
+        default:
+            return false;
+        }
+    }
 };
 
 void fillWith(QWidget* widget, const QColor& colour)
@@ -273,7 +300,7 @@ void MainWindow::ShowQrImage(const std::string& prefix, const std::string& encod
     qr::Bytes bytes;
     {
         // The fetch runs on this thread: the window takes no input meanwhile.
-        WaitCursor wait;
+        const BusyWhileFetching busy;
         bytes = qr::FetchUrl(prefix + encodedPayload, service_.limits);
     }
     picture_->setPicture(std::move(bytes));

@@ -29,19 +29,28 @@ public:
     // Writes the byte count of the text page into its counter and returns it.
     std::size_t UpdateLengthCounter();
 
+    // The generate buttons: run the page's field checks in order (the first
+    // empty field shows its message, and nothing else happens), then ask the
+    // service for the picture of the page's payload through ShowQrImage.
     void GenerateTextQr();
     void GenerateCardQr();
     void GenerateUrlQr();
     void GenerateSmsQr();
     void GenerateWifiQr();
 
-    // Fetches prefix + encodedPayload into the picture box; tells the user
-    // when nothing showable came back.
+    // Fetches prefix + encodedPayload and stores the bytes as the picture,
+    // replacing the earlier one; tells the user when they are no picture.
     void ShowQrImage(const std::string& prefix, const std::string& encodedPayload);
 
+    // A format radio box was clicked: `format` becomes SaveFormat() when the
+    // box is checked.
     void SelectSaveFormat(const QAbstractButton& clicked, const std::string& format);
+    // Puts the picked folder, or "" when none was picked, into 编辑框3.
     void ChooseSaveFolder();
+    // Copies the width box's text to the height box unchanged.
     void MirrorPictureSize();
+    // Saves the picture in the chosen folder and format; ends with exactly
+    // one message box, which says why when nothing was saved.
     void SaveQrImage();
 
 protected:

@@ -47,6 +47,7 @@ private slots:
     void pages();
     void failedCheckKeepsPicture();
     void textPageShowsFetchedPng();
+    void inputDuringFetchDropped();
     void failedFetches_data();
     void failedFetches();
     void unreachableHostEmptiesPicture();
@@ -194,6 +195,25 @@ void TestGenerate::textPageShowsFetchedPng()
             QCOMPARE(black, testsupport::SamplePngIsBlack(x, y));
         }
     }
+}
+
+// Clicks and keys queued while the window was blocked are not replayed.
+void TestGenerate::inputDuringFetchDropped()
+{
+    auto* button = Find(*window_, "按钮1");
+    auto* text = Find<QPlainTextEdit>(*window_, "编辑框_文本");
+    const QString before = text->toPlainText();
+    const QPointF centre = QRectF(button->rect()).center();
+    for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+        QCoreApplication::postEvent(button, new QMouseEvent(type, centre, button->mapToGlobal(centre), Qt::LeftButton,
+                                                            Qt::LeftButton, Qt::NoModifier));
+    QCoreApplication::postEvent(text, new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a")));
+
+    window_->GenerateTextQr();
+    QCoreApplication::processEvents();
+    QCOMPARE(server_->connectionCount(), 1);
+    QCOMPARE(text->toPlainText(), before);
+    QVERIFY(platform_.messages.empty());
 }
 
 void TestGenerate::failedFetches_data()
