@@ -81,8 +81,16 @@ std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vec
         {"--timeout", 1, kMaxTimeoutSeconds, &ServiceOptions::timeoutSeconds},
     };
 
+    // A build configured with a bad default would otherwise have no address
+    // to fall back on; say so rather than guess one.
+    const std::optional<sockaddr_in> defaultAddress = ParseListenAddress(defaultListen);
+    if (!defaultAddress) {
+        return CommandLineExit{2, "qr-image-service: the built-in default listen address \"" +
+                                      std::string(defaultListen) +
+                                      "\" is not IPV4ADDRESS:PORT; fix the build's QRGEN_SERVICE_BASE\n"};
+    }
     ServiceOptions options;
-    options.listen = *ParseListenAddress(defaultListen);
+    options.listen = *defaultAddress;
     options.threads = defaultThreads;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string name(args[i]);

@@ -36,8 +36,8 @@ std::string UsageText(std::string_view defaultListen, unsigned defaultThreads);
 // Reads the arguments after the program name: --listen ADDR:PORT (dotted
 // IPv4 address), --threads N (1..kMaxThreads), --max-connections N
 // (1..kMaxMaxConnections), --timeout SECONDS (1..kMaxTimeoutSeconds) and
-// --help. Omitted options take the defaults; defaultListen must itself be a
-// valid ADDR:PORT.
+// --help. Omitted options take the defaults. A defaultListen that is not
+// itself a valid ADDR:PORT ends it with status 2 and a message naming it.
 std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vector<std::string_view>& args,
                                                                   std::string_view defaultListen,
                                                                   unsigned defaultThreads);

@@ -64,6 +64,8 @@ private slots:
     void symbolCapacity();
     void commandLine_data();
     void commandLine();
+    void badBuiltInListenAddress_data();
+    void badBuiltInListenAddress();
 };
 
 void TstQrServiceCore::percentDecode_data() {
@@ -318,6 +320,25 @@ void TstQrServiceCore::commandLine() {
     QTEST(options.threads, "threads");
     QTEST(options.maxConnections, "maxConnections");
     QTEST(options.timeoutSeconds, "timeout");
+}
+
+// The default comes from the build configuration, so it can be anything.
+void TstQrServiceCore::badBuiltInListenAddress_data() {
+    QTest::addColumn<QString>("defaultListen");
+    QTest::newRow("host name") << "localhost:8731";
+    QTest::newRow("trailing slash") << "127.0.0.1:8731/";
+    QTest::newRow("no port") << "127.0.0.1";
+    QTest::newRow("empty") << "";
+}
+
+void TstQrServiceCore::badBuiltInListenAddress() {
+    QFETCH(QString, defaultListen);
+    const std::string listen = defaultListen.toStdString();
+    const auto parsed = ParseServiceOptions({}, listen, 2);
+    QVERIFY(std::holds_alternative<CommandLineExit>(parsed));
+    const CommandLineExit& exit = std::get<CommandLineExit>(parsed);
+    QCOMPARE(exit.status, 2);
+    QVERIFY2(exit.message.find("\"" + listen + "\"") != std::string::npos, exit.message.c_str());
 }
 
 QTEST_GUILESS_MAIN(TstQrServiceCore)
