@@ -58,10 +58,11 @@ struct Answer {
 std::optional<std::string> PercentDecode(std::string_view encoded);
 
 // Reads the query string (the part after "?", without it): keys text, el
-// (l, m, q or h, either case), m and w (decimal digits) in any order; unknown
-// keys are ignored but must still be well-formed. A key given twice, a bad
-// escape, an empty or missing text and a value out of range are refused
-// with 400.
+// (l, m, q or h, either case), m and w (decimal digits) in any order, each
+// compared after decoding; any other key is ignored with its value, however
+// either is written. One of these keys given twice, a bad escape in its
+// value, an empty or missing text and a value out of range are refused with
+// 400.
 std::variant<QrRequest, Refusal> ParseQrQuery(std::string_view query);
 
 // Renders the request as a widthPx x widthPx 1-bit grey PNG: 8-bit byte mode,

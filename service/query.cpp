@@ -105,14 +105,15 @@ std::variant<QrRequest, Refusal> ParseQrQuery(std::string_view query) {
 
         const std::size_t eq = pair.find('=');
         const std::optional<std::string> key = PercentDecode(pair.substr(0, eq));
+        const std::optional<QueryKey> known = key ? KnownKey(*key) : std::nullopt;
+        // Other programs may add keys of their own, written by their own rules.
+        if (!known) continue;
         std::optional<std::string> value =
             PercentDecode(eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1));
-        if (!key || !value) {
+        if (!value) {
             return BadRequest("malformed query: a bad percent escape or a character that must be escaped");
         }
 
-        const std::optional<QueryKey> known = KnownKey(*key);
-        if (!known) continue;  // unknown keys are ignored
         bool& seen = seenKeys[static_cast<std::size_t>(*known)];
         if (seen) return BadRequest("key " + *key + " is given more than once");
         seen = true;

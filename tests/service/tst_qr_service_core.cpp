@@ -121,6 +121,12 @@ void TstQrServiceCore::parseQuery_data() {
         << QByteArray("w=500&text=a&m=0&el=H") << 0u << QByteArray("a") << high << 0 << 500;
     QTest::newRow("unknown keys ignored")
         << QByteArray("x=1&text=a&flag") << 0u << QByteArray("a") << low << 10 << 300;
+    QTest::newRow("bad escapes in unknown keys and values ignored")
+        << QByteArray("text=%61&x=%ZZ&y=%4&%zz=1&w%=5") << 0u << QByteArray("a") << low << 10 << 300;
+    QTest::newRow("bytes to be escaped in unknown keys and values ignored")
+        << QByteArray("x=a b<\"\x80&text=a&{}=1") << 0u << QByteArray("a") << low << 10 << 300;
+    QTest::newRow("keys compared once decoded")
+        << QByteArray("%74ext=a&%77=500") << 0u << QByteArray("a") << low << 10 << 500;
     QTest::newRow("empty pairs skipped")
         << QByteArray("&&text=a&") << 0u << QByteArray("a") << low << 10 << 300;
     QTest::newRow("widest range") << QByteArray("text=a&w=4096&m=2048") << 0u << QByteArray("a") << low
@@ -139,7 +145,8 @@ void TstQrServiceCore::parseQuery_data() {
     refused("text without value", "text");
     refused("text twice", "text=a&text=b");
     refused("bad escape in text", "text=%zz");
-    refused("bad escape in unknown key", "text=a&x=%4");
+    refused("bad escape in a known value", "text=a&el=%4");
+    refused("byte to be escaped in a known value", "text=a b");
     refused("unknown level", "text=a&el=x");
     refused("empty level", "text=a&el=");
     refused("width too small", "text=a&w=20");
