@@ -283,18 +283,18 @@ void TstQrImageService::logsOneLineWithoutPayload() {
 }
 
 // Half a request line on each, then silence: the service must not wait on
-// them before answering someone else.
+// them before answering someone else. They outlast the hang guard, so a
+// service that waited would leave the reply empty.
 void TstQrImageService::slowClientsDoNotBlockOthers() {
+    ServiceProcess service({"--timeout", std::to_string(kHangGuardSeconds * 6)});
     std::vector<std::unique_ptr<Socket>> slowClients;
     for (int i = 0; i < 100; ++i) {
-        slowClients.push_back(std::make_unique<Socket>(service_->port()));
+        slowClients.push_back(std::make_unique<Socket>(service.port()));
         QVERIFY(slowClients.back()->connected());
         slowClients.back()->send("GET /api.php?te");
     }
-    const auto started = std::chrono::steady_clock::now();
-    const HttpReply reply = Exchange(service_->port(), GetRequest(DesktopTarget("still served")));
+    const HttpReply reply = Exchange(service.port(), GetRequest(DesktopTarget("still served")));
     QCOMPARE(reply.status, 200);
-    QVERIFY(std::chrono::steady_clock::now() - started < std::chrono::seconds(5));
 }
 
 void TstQrImageService::idleConnectionsTimeOut() {
