@@ -2,13 +2,13 @@
 #include "save/save.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <string>
 
 namespace save {
 namespace {
@@ -34,22 +34,36 @@ WriteError ClassifyCreateErrno(int error) {
     }
 }
 
-// The process umask, read without changing it (umask() can only be read by
-// setting it, which would race with other threads creating files).
-mode_t CurrentUmask() {
-    if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
-        char line[128];
-        unsigned mask = 0;
-        bool found = false;
-        while (!found && std::fgets(line, sizeof line, status))
-            found = std::sscanf(line, "Umask: %o", &mask) == 1;
-        std::fclose(status);
-        if (found)
-            return static_cast<mode_t>(mask);
+// A clash of 64 random bits means something else is wrong; stop after a few.
+constexpr int kTemporaryNameAttempts = 8;
+
+// A hidden name beside `path`: rename() only replaces atomically within one
+// file system, and the user should not see the half-written file. Empty, with
+// errno set, when no random bits could be had.
+std::string TemporaryPathFor(const std::string& path) {
+    std::uint64_t random = 0;
+    if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+        return {};
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(random));
+    const std::size_t nameAt = path.rfind('/') + 1;  // npos + 1 is 0: no folder part
+    return path.substr(0, nameAt) + "." + path.substr(nameAt) + suffix;
+}
+
+// Creates a new temporary file for `path` and names it in `temporary`. Mode
+// 0666 leaves the umask (or a default ACL) to decide, as for any new file;
+// a later chmod is what vfat, exfat, CIFS or FUSE mounts may refuse.
+// Returns the descriptor, or -1 with errno set.
+int CreateTemporaryFile(const std::string& path, std::string& temporary) {
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+        temporary = TemporaryPathFor(path);
+        if (temporary.empty())
+            return -1;
+        const int fd = open(temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
     }
-    const mode_t mask = umask(022);
-    umask(mask);
-    return mask;
+    return -1;
 }
 
 bool WriteAll(int fd, const Bytes& bytes) {
@@ -71,20 +85,13 @@ bool WriteAll(int fd, const Bytes& bytes) {
 }  // namespace
 
 WriteResult WriteFileAtomically(const std::string& path, const Bytes& bytes) {
-    // A hidden name beside the target: rename() only replaces atomically
-    // within one file system, and the user should not see the half-written file.
-    const std::size_t slash = path.rfind('/');
-    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
-    std::string temporary = path.substr(0, nameAt) + "." + path.substr(nameAt) + ".XXXXXX";
-
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    std::string temporary;
+    const int fd = CreateTemporaryFile(path, temporary);
     if (fd < 0)
         return {ClassifyCreateErrno(errno), errno};
 
-    // mkstemp creates the file 0600; a saved picture is an ordinary file.
-    const mode_t mode = 0666 & ~CurrentUmask();
     int failure = 0;
-    if (fchmod(fd, mode) != 0 || !WriteAll(fd, bytes) || fsync(fd) != 0)
+    if (!WriteAll(fd, bytes) || fsync(fd) != 0)
         failure = errno;
     // close() may be where a network or full file system reports the loss.
     if (close(fd) != 0 && failure == 0)
