@@ -66,6 +66,14 @@ int CreateTemporaryFile(const std::string& path, std::string& temporary) {
     return -1;
 }
 
+// rename() needs only the folder's permission, so it would replace a file the
+// user write-protected. Only EACCES on a file that is there counts: a missing
+// file is simply new, and a read-only file system or folder is what creating
+// the temporary file reports. (Root may write any file, so it passes.)
+bool IsWriteProtected(const std::string& path) {
+    return access(path.c_str(), W_OK) != 0 && errno == EACCES && access(path.c_str(), F_OK) == 0;
+}
+
 bool WriteAll(int fd, const Bytes& bytes) {
     const std::uint8_t* data = bytes.data();
     std::size_t left = bytes.size();
@@ -90,6 +98,13 @@ WriteResult WriteFileAtomically(const std::string& path, const Bytes& bytes) {
     if (fd < 0)
         return {ClassifyCreateErrno(errno), errno};
 
+    // Checked after the folder has shown itself usable, so that its fault is
+    // the one reported.
+    if (IsWriteProtected(path)) {
+        close(fd);
+        unlink(temporary.c_str());
+        return {WriteError::WriteFailed, EACCES};
+    }
     int failure = 0;
     if (!WriteAll(fd, bytes) || fsync(fd) != 0)
         failure = errno;

@@ -112,7 +112,8 @@ struct WriteResult {
 // holds its earlier content or the complete new one: writes a hidden unique
 // temporary file in the same folder, flushes it to disk and renames it over
 // `path`. On failure the temporary file is removed and an earlier file at
-// `path` is untouched. A new file gets mode 0666 less the umask (or what a
+// `path` is untouched. An earlier file we may not write (write-protected by
+// its user) is kept: WriteFailed. A new file gets mode 0666 less the umask (or what a
 // default ACL of the folder gives); no chmod is made, so file systems that
 // refuse one still get the file.
 WriteResult WriteFileAtomically(const std::string& path, const Bytes& bytes);

@@ -5,6 +5,7 @@
 
 #include <QtTest>
 
+#include <linux/capability.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/mount.h>
@@ -168,6 +169,14 @@ bool RefuseChmod() {
     filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
     const sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
     return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// Drops every capability of this process, so that root too is held to the
+// mode bits of its own files.
+bool DropCapabilities() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    return syscall(SYS_capset, &header, data) == 0;
 }
 
 }  // namespace
@@ -433,6 +442,40 @@ private slots:
         QCOMPARE(Describe(replaced.message), Describe(kSaved));
         QCOMPARE(Entries(folder), QStringList{kSavedName + "bmp"});
         QCOMPARE(DecodedSize(target), QSize(100, 100));
+    }
+
+    // A file the user write-protected is kept, though the folder would let
+    // rename() replace it. The save runs without capabilities, so the 0444
+    // row also means something under root, which may write any file.
+    void writeProtectedFileIsKept_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("0644 replaced") << 0644 << true;
+        QTest::newRow("0444 kept") << 0444 << false;
+    }
+    void writeProtectedFileIsKept() {
+        QFETCH(int, mode);
+        QFETCH(bool, replaced);
+        const QString folder = folder_->path();
+        const QString target = folder_->filePath(kSavedName + "bmp");
+        WriteText(target, "the earlier file");
+        QCOMPARE(chmod(QFile::encodeName(target).constData(), static_cast<mode_t>(mode)), 0);
+        const QString outcome = OutputOfChild([&]() -> QString {
+            if (!DropCapabilities())
+                return QString("skip: cannot drop capabilities: %1").arg(strerror(errno));
+            Clock clock;
+            return Describe(save::SavePicture(Request(folder, "bmp", "10"), clock.now()).message);
+        });
+        if (outcome.startsWith("skip: "))
+            QSKIP(qPrintable(outcome));
+        QCOMPARE(outcome, Describe(replaced ? kSaved : Error(QString::fromUtf8(save::kWriteFailedText) + target)));
+        QCOMPARE(Entries(folder), QStringList{kSavedName + "bmp"});
+        if (replaced) {
+            QCOMPARE(DecodedSize(target), QSize(10, 10));
+        } else {
+            QCOMPARE(Contents(target), QByteArray("the earlier file"));
+            QCOMPARE(QFileInfo(target).permissions() & QFile::WriteOwner, QFile::Permissions());
+        }
     }
 
     // The fixed temporary of old is no longer used: a user's file of that
