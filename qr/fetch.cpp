@@ -168,8 +168,4 @@ std::string RequestPrefix(RequestKind kind, std::string_view serviceBase) {
     return prefix;
 }
 
-std::string RequestUrl(const QrRequest& request, std::string_view serviceBase) {
-    return RequestPrefix(request.kind, serviceBase) + request.encodedPayload;
-}
-
 }  // namespace qr

@@ -96,10 +96,6 @@ struct QrRequest {
 
 using PageOutcome = std::variant<Refusal, QrRequest>;
 
-// The URL that asks `serviceBase` for the picture of `request`: its prefix
-// (RequestPrefix) followed by the encoded payload.
-std::string RequestUrl(const QrRequest& request, std::string_view serviceBase);
-
 struct CardFields {
     std::string name, mobile, qq, wechat, email, jobTitle, employer, address, website;
 };
