@@ -155,7 +155,12 @@ std::vector<std::string> FixtureServer::requests() const {
 void FixtureServer::acceptLoop() {
     while (waitReadable(listener_)) {
         const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0) continue;
+        if (connection < 0) {
+            // Errors such as EMFILE leave the connection queued and the
+            // listener readable: rest instead of spinning on it.
+            if (!restUnlessStopping(10)) return;
+            continue;
+        }
         ++connections_;
         Answer answer;
         {
@@ -177,6 +182,11 @@ bool FixtureServer::waitReadable(int fd) const {
         if (errno != EINTR) return false;
     }
     return fds[1].revents == 0;
+}
+
+bool FixtureServer::restUnlessStopping(int milliseconds) const {
+    pollfd stop{stopEvent_, POLLIN, 0};
+    return ::poll(&stop, 1, milliseconds) <= 0;
 }
 
 bool FixtureServer::waitWritable(int fd) const {
@@ -225,11 +235,10 @@ void FixtureServer::stream(int fd) const {
 // Resetting while our bytes still sit in the send queue would discard them;
 // once the peer has acknowledged them they survive the reset on its side.
 bool FixtureServer::waitUntilDelivered(int fd) const {
-    pollfd stop{stopEvent_, POLLIN, 0};
     for (;;) {
         int unacknowledged = 0;
         if (::ioctl(fd, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0) return true;
-        if (::poll(&stop, 1, 1) > 0) return false;
+        if (!restUnlessStopping(1)) return false;
     }
 }
 

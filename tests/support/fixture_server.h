@@ -75,6 +75,7 @@ private:
     void acceptLoop();
     void serve(int connection, Answer answer);
     bool waitReadable(int fd) const;  // false once the server is stopping
+    bool restUnlessStopping(int milliseconds) const;  // false once the server is stopping
     bool waitWritable(int fd) const;
     bool sendAll(int fd, std::string_view bytes) const;
     std::optional<std::string> readRequest(int fd) const;
