@@ -17,6 +17,19 @@ namespace {
 // pass over the whole image; real encoders write about ten.
 constexpr int kMaxJpegScans = 100;
 
+// Huffman coding spends at least one bit on each 8 x 8 block of a component at
+// full resolution (its DC code; a sequential scan adds one for the AC), and
+// such a block becomes 192 RGB bytes: at most 1536 bytes out for a byte in.
+// Real encoders stay below 770 (a flat grey picture). Arithmetic coding has
+// no such floor (a flat picture shrinks 100000 to 1), so it is not bounded.
+constexpr std::size_t kMaxHuffmanOutputPerByte = 1536;
+
+// All libjpeg may allocate. A progressive picture keeps every coefficient
+// until its last scan: 64 of 2 bytes a block for up to 3 full-resolution
+// components, 6 bytes a pixel, 384 MiB at the largest size; 16 MiB more
+// covers tables and row buffers. Past it libjpeg fails, having no backing store.
+constexpr long kMaxJpegMemory = 6L * kMaxImageDimension * kMaxImageDimension + 16L * 1024 * 1024;
+
 struct JpegError {
     jpeg_error_mgr manager;  // first, so the library's pointer is also ours
     std::jmp_buf jump;
@@ -79,6 +92,7 @@ bool RunJpegRead(JpegReadJob* job) {
         return false;
     }
     jpeg_create_decompress(cinfo);
+    cinfo->mem->max_memory_to_use = kMaxJpegMemory;
     job->progress.progress_monitor = LimitScans;
     cinfo->progress = &job->progress;
     jpeg_mem_src(cinfo, job->data, static_cast<unsigned long>(job->size));
@@ -87,6 +101,10 @@ bool RunJpegRead(JpegReadJob* job) {
     const std::optional<std::size_t> size = PixelBytes(cinfo->image_width, cinfo->image_height, 3);
     if (!size)
         FailJpegWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
+    // libjpeg fills missing data with grey after a mere warning, so a small
+    // file claiming a huge size would decode, having cost all its memory.
+    if (!cinfo->arith_code && *size / kMaxHuffmanOutputPerByte > job->size)
+        FailJpegWith(reinterpret_cast<j_common_ptr>(cinfo), "the file is too small for its image size");
     if (cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK)
         FailJpegWith(reinterpret_cast<j_common_ptr>(cinfo), "CMYK images are not supported");
     cinfo->out_color_space = JCS_RGB;

@@ -27,6 +27,12 @@ void OnPngError(png_structp png, png_const_charp message) {
 // tests fetched bytes with the decoder, which must stay silent.
 void IgnorePngWarning(png_structp, png_const_charp) {}
 
+// Deflate turns one byte into at most about 1032 (a 258-byte match in two
+// bits). Rows beyond that many times the file's size cannot be in it; the
+// slack covers the rounding of interlaced rows.
+constexpr std::size_t kMaxInflateRatio = 1032;
+constexpr std::size_t kInflateSlack = 1024;
+
 struct PngReadJob {
     PngErrorText error;
     const std::uint8_t* data;
@@ -66,6 +72,11 @@ bool RunPngRead(PngReadJob* job) {
     // libpng itself then refuses a larger IHDR, before it allocates rows.
     png_set_user_limits(png, kMaxImageDimension, kMaxImageDimension);
     png_read_info(png, info);
+    // Refused before the pixels are allocated: a file of a hundred bytes may
+    // claim the largest size. The row bytes are still those of the file.
+    if (std::size_t{png_get_image_height(png, info)} * png_get_rowbytes(png, info) >
+        job->size * kMaxInflateRatio + kInflateSlack)
+        png_error(png, "the file is too small for its image size");
 
     png_set_expand(png);  // palette to RGB, grey below 8 bits to 8, tRNS to alpha
     png_set_scale_16(png);

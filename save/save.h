@@ -30,9 +30,11 @@ struct Image {
 // Decodes PNG (any depth and colour type; alpha composited on white), JPEG
 // (grey or colour; CMYK is refused) or BMP (1-, 4- and 8-bit palette, 24- and
 // 32-bit, uncompressed, either row order), recognised by content. Returns
-// nothing for unknown, truncated or corrupt bytes and for images over
-// kMaxImageDimension on a side; `error`, when given, then receives a one-line
-// reason. Prints nothing, so it may be used to test whether bytes are an image.
+// nothing for unknown, truncated or corrupt bytes, for images over
+// kMaxImageDimension on a side and, before allocating their pixels, for PNG
+// and Huffman-coded JPEG files too small to hold the size they claim; `error`,
+// when given, then receives a one-line reason. Prints nothing, so it may be
+// used to test whether bytes are an image.
 std::optional<Image> DecodeImage(const Bytes& bytes, std::string* error = nullptr);
 
 enum class ImageFormat { Jpeg, Png, Bmp };

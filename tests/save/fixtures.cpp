@@ -115,7 +115,7 @@ Bytes BmpFile(std::int32_t width, std::int32_t height, int bitsPerPixel, const B
     return out;
 }
 
-Bytes JpegFile(int width, int height, JpegColour colour, const Bytes& samples) {
+Bytes JpegFile(int width, int height, JpegColour colour, const Bytes& samples, JpegCoding coding) {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr error{};
     cinfo.err = jpeg_std_error(&error);  // a fixture of valid pixels cannot fail
@@ -129,6 +129,9 @@ Bytes JpegFile(int width, int height, JpegColour colour, const Bytes& samples) {
     cinfo.in_color_space = colour == JpegColour::Grey ? JCS_GRAYSCALE : JCS_CMYK;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 100, TRUE);
+    if (coding == JpegCoding::Progressive)
+        jpeg_simple_progression(&cinfo);
+    cinfo.arith_code = coding == JpegCoding::Arithmetic;
     jpeg_start_compress(&cinfo, TRUE);
     const std::size_t rowBytes = static_cast<std::size_t>(width) * cinfo.input_components;
     while (cinfo.next_scanline < cinfo.image_height) {

@@ -33,8 +33,10 @@ std::optional<std::vector<PngChunk>> ReadPngChunks(const Bytes& png);
 Bytes BmpFile(std::int32_t width, std::int32_t height, int bitsPerPixel, const Bytes& palette, const Bytes& pixels);
 
 enum class JpegColour { Grey, Cmyk };
+enum class JpegCoding { Baseline, Progressive, Arithmetic };
 // A JPEG of `samples` (1 or 4 bytes a pixel) made with libjpeg.
-Bytes JpegFile(int width, int height, JpegColour colour, const Bytes& samples);
+Bytes JpegFile(int width, int height, JpegColour colour, const Bytes& samples,
+               JpegCoding coding = JpegCoding::Baseline);
 
 struct JpegSegment {
     std::uint8_t marker;  // the byte after 0xFF

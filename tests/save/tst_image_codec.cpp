@@ -232,6 +232,14 @@ private slots:
 
         QTest::newRow("JPEG grey") << fixtures::JpegFile(8, 8, fixtures::JpegColour::Grey, Bytes(64, 0x80))
                                    << QSize(8, 8) << Bytes(3 * 64, 0x80) << 2;
+        QTest::newRow("JPEG grey progressive")
+            << fixtures::JpegFile(8, 8, fixtures::JpegColour::Grey, Bytes(64, 0x80), fixtures::JpegCoding::Progressive)
+            << QSize(8, 8) << Bytes(3 * 64, 0x80) << 2;
+        // Far smaller than Huffman coding could make it, and still a picture.
+        QTest::newRow("JPEG grey arithmetic-coded, flat 512 x 512")
+            << fixtures::JpegFile(512, 512, fixtures::JpegColour::Grey, Bytes(512 * 512, 0x80),
+                                  fixtures::JpegCoding::Arithmetic)
+            << QSize(512, 512) << Bytes(3 * 512 * 512, 0x80) << 2;
     }
     void decodeSources() {
         QFETCH(Bytes, source);

@@ -95,11 +95,10 @@ QSize DecodedSize(const QString& path) {
     return image ? QSize(image->width, image->height) : QSize();
 }
 
-// A valid JPEG whose frame header claims width x height.
-Bytes JpegClaiming(int width, int height) {
-    Bytes jpeg = *save::EncodeImage(fixtures::QrLikeImage(16, 4), save::ImageFormat::Jpeg);
+// `jpeg` with its frame header (baseline or progressive) claiming width x height.
+Bytes JpegClaiming(Bytes jpeg, int width, int height) {
     for (std::size_t at = 0; at + 9 < jpeg.size(); ++at)
-        if (jpeg[at] == 0xFF && jpeg[at + 1] == 0xC0) {
+        if (jpeg[at] == 0xFF && (jpeg[at + 1] == 0xC0 || jpeg[at + 1] == 0xC2)) {
             jpeg[at + 5] = static_cast<std::uint8_t>(height >> 8);
             jpeg[at + 6] = static_cast<std::uint8_t>(height);
             jpeg[at + 7] = static_cast<std::uint8_t>(width >> 8);
@@ -296,6 +295,13 @@ private slots:
         const Bytes png = Picture();
         const Bytes jpeg = *save::EncodeImage(fixtures::QrLikeImage(60, 4), save::ImageFormat::Jpeg);
         const Bytes bmp = *save::EncodeImage(fixtures::QrLikeImage(60, 4), save::ImageFormat::Bmp);
+        const Bytes smallJpeg = *save::EncodeImage(fixtures::QrLikeImage(16, 4), save::ImageFormat::Jpeg);
+        const Bytes smallProgressiveJpeg =
+            fixtures::JpegFile(16, 16, fixtures::JpegColour::Grey, Bytes(256, 0x80), fixtures::JpegCoding::Progressive);
+        // The largest size allowed, claimed by a file of about a hundred bytes
+        // that could never hold its pixels.
+        fixtures::PngChunk interlacedIhdr = Ihdr(8192, 8192, 8, 6);
+        interlacedIhdr.data[12] = 1;  // Adam7
 
         QTest::newRow("text") << Bytes{'<', 'h', 't', 'm', 'l', '>'};
         QTest::newRow("PNG signature only") << Prefix(png, 8);
@@ -309,12 +315,16 @@ private slots:
         QTest::newRow("PNG corrupt deflate") << PngFile({Ihdr(3, 4, 8, 0), badDeflate, Iend()});
         QTest::newRow("PNG too little image data") << PngFile({Ihdr(3, 4, 8, 0), Idat(Bytes(3, 9), 3), Iend()});
         QTest::newRow("PNG bomb 100000 x 100000") << PngFile({Ihdr(100000, 100000, 8, 2), Idat(Bytes(300, 0), 300), Iend()});
+        QTest::newRow("PNG bomb 8192 x 8192 RGBA") << PngFile({Ihdr(8192, 8192, 8, 6), Idat(Bytes(4, 0), 4), Iend()});
+        QTest::newRow("PNG bomb 8192 x 8192 RGBA interlaced") << PngFile({interlacedIhdr, Idat(Bytes(4, 0), 4), Iend()});
         QTest::newRow("PNG 8193 wide") << PngFile({Ihdr(8193, 1, 8, 0), Idat(Bytes(8193, 0), 8193), Iend()});
         QTest::newRow("PNG palette without PLTE") << PngFile({Ihdr(1, 1, 8, 3), Idat({0}, 1), Iend()});
         QTest::newRow("JPEG cut in half") << Prefix(jpeg, jpeg.size() / 2);
         QTest::newRow("JPEG marker soup") << Bytes{0xFF, 0xD8, 0xFF, 0x12, 0x34, 0x56, 0x78, 0x9A};
-        QTest::newRow("JPEG bomb 60000 x 60000") << JpegClaiming(60000, 60000);
-        QTest::newRow("JPEG 8193 wide") << JpegClaiming(8193, 16);
+        QTest::newRow("JPEG bomb 60000 x 60000") << JpegClaiming(smallJpeg, 60000, 60000);
+        QTest::newRow("JPEG bomb 8192 x 8192") << JpegClaiming(smallJpeg, 8192, 8192);
+        QTest::newRow("JPEG progressive bomb 8192 x 8192") << JpegClaiming(smallProgressiveJpeg, 8192, 8192);
+        QTest::newRow("JPEG 8193 wide") << JpegClaiming(smallJpeg, 8193, 16);
         QTest::newRow("JPEG CMYK") << fixtures::JpegFile(8, 8, fixtures::JpegColour::Cmyk, Bytes(4 * 64, 0x40));
         QTest::newRow("BMP headers only") << Prefix(bmp, 54);
         QTest::newRow("BMP cut in the pixels") << Prefix(bmp, bmp.size() - 1);
