@@ -25,6 +25,27 @@ inline constexpr std::size_t kInitialOutputBytes = 64 * 1024;
 // the C-style library functions, which must not see an exception.
 std::uint8_t* ResizeBuffer(Bytes* buffer, std::size_t size) noexcept;
 
+// The frame both encoders run their library in: room of kInitialOutputBytes,
+// then `run(&job)`, which writes out[0, used) or leaves a reason in
+// error.text. `Job` holds the members image, out, used and error.text.
+template <typename Job>
+std::optional<Bytes> EncodeWith(bool (*run)(Job*), const Image& image, const char* outOfMemory, std::string& error) {
+    Bytes out;
+    Job job{};
+    job.image = &image;
+    job.out = &out;
+    if (!ResizeBuffer(&out, kInitialOutputBytes)) {
+        error = outOfMemory;
+        return std::nullopt;
+    }
+    if (!run(&job)) {
+        error = job.error.text;
+        return std::nullopt;
+    }
+    out.resize(job.used);
+    return out;
+}
+
 std::optional<Image> DecodePng(const Bytes& bytes, std::string& error);
 std::optional<Image> DecodeJpeg(const Bytes& bytes, std::string& error);
 std::optional<Image> DecodeBmp(const Bytes& bytes, std::string& error);

@@ -213,20 +213,7 @@ std::optional<Image> DecodeJpeg(const Bytes& bytes, std::string& error) {
 }
 
 std::optional<Bytes> EncodeJpeg(const Image& image, std::string& error) {
-    Bytes out;
-    JpegWriteJob job{};
-    job.image = &image;
-    job.out = &out;
-    if (!ResizeBuffer(&out, kInitialOutputBytes)) {
-        error = "JPEG: out of memory";
-        return std::nullopt;
-    }
-    if (!RunJpegWrite(&job)) {
-        error = job.error.text;
-        return std::nullopt;
-    }
-    out.resize(job.used);
-    return out;
+    return EncodeWith(RunJpegWrite, image, "JPEG: out of memory", error);
 }
 
 }  // namespace save::codec

@@ -188,20 +188,7 @@ std::optional<Image> DecodePng(const Bytes& bytes, std::string& error) {
 }
 
 std::optional<Bytes> EncodePng(const Image& image, std::string& error) {
-    Bytes out;
-    PngWriteJob job{};
-    job.image = &image;
-    job.out = &out;
-    if (!ResizeBuffer(&out, kInitialOutputBytes)) {
-        error = "PNG: out of memory";
-        return std::nullopt;
-    }
-    if (!RunPngWrite(&job)) {
-        error = job.error.text;
-        return std::nullopt;
-    }
-    out.resize(job.used);
-    return out;
+    return EncodeWith(RunPngWrite, image, "PNG: out of memory", error);
 }
 
 }  // namespace save::codec
