@@ -96,14 +96,14 @@ WriteResult WriteFileAtomically(const std::string& path, const Bytes& bytes) {
     std::string temporary;
     const int fd = CreateTemporaryFile(path, temporary);
     if (fd < 0)
-        return {ClassifyCreateErrno(errno), errno};
+        return {ClassifyCreateErrno(errno)};
 
     // Checked after the folder has shown itself usable, so that its fault is
     // the one reported.
     if (IsWriteProtected(path)) {
         close(fd);
         unlink(temporary.c_str());
-        return {WriteError::WriteFailed, EACCES};
+        return {WriteError::WriteFailed};
     }
     int failure = 0;
     if (!WriteAll(fd, bytes) || fsync(fd) != 0)
@@ -115,7 +115,7 @@ WriteResult WriteFileAtomically(const std::string& path, const Bytes& bytes) {
         failure = errno;
     if (failure != 0) {
         unlink(temporary.c_str());
-        return {ClassifyWriteErrno(failure), failure};
+        return {ClassifyWriteErrno(failure)};
     }
     return {};
 }

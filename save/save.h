@@ -106,7 +106,6 @@ enum class WriteError {
 
 struct WriteResult {
     WriteError error = WriteError::None;
-    int errorNumber = 0;  // errno of the call that failed
     bool ok() const { return error == WriteError::None; }
 };
 
