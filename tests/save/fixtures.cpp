@@ -4,7 +4,10 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cerrno>
+#include <cstring>
 #include <random>
+#include <utility>
 
 namespace fixtures {
 namespace {
@@ -200,9 +203,20 @@ save::Image QrLikeImage(int size, int moduleSize) {
     return image;
 }
 
-StderrCapture::StderrCapture() : savedFd_(dup(2)), file_(std::tmpfile()) {
+StderrCapture::StderrCapture() : file_(std::tmpfile()) {
+    if (!file_) {
+        failure_ = std::string("stderr not captured: no temporary file: ") + std::strerror(errno);
+        return;
+    }
     std::fflush(stderr);
-    dup2(fileno(file_), 2);
+    savedFd_ = dup(2);
+    if (savedFd_ < 0 || dup2(fileno(file_), 2) < 0) {
+        failure_ = std::string("stderr not captured: ") + std::strerror(errno);
+        if (savedFd_ >= 0)
+            close(savedFd_);
+        std::fclose(file_);
+        file_ = nullptr;
+    }
 }
 
 StderrCapture::~StderrCapture() {
@@ -211,7 +225,7 @@ StderrCapture::~StderrCapture() {
 
 std::string StderrCapture::Finish() {
     if (!file_)
-        return {};
+        return std::exchange(failure_, {});
     std::fflush(stderr);
     dup2(savedFd_, 2);
     close(savedFd_);

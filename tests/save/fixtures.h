@@ -51,7 +51,10 @@ save::Image MakeImage(int width, int height, const std::vector<std::uint32_t>& p
 // Black square modules of `moduleSize` pixels in a fixed random pattern.
 save::Image QrLikeImage(int size, int moduleSize);
 
-// Redirects file descriptor 2 into a temporary file until Finish().
+// Redirects file descriptor 2 into a temporary file until Finish(), which
+// returns what was printed. When the redirection cannot be set up, Finish()
+// returns a line saying why, so a check for silence fails instead of passing
+// unseen.
 class StderrCapture {
 public:
     StderrCapture();
@@ -63,6 +66,7 @@ public:
 private:
     int savedFd_ = -1;
     std::FILE* file_ = nullptr;
+    std::string failure_;
 };
 
 }  // namespace fixtures
