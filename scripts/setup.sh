@@ -8,8 +8,12 @@ packages=(
   qt6-base-dev qt6-translations-l10n libgl-dev
   libcurl4-openssl-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
   libmicrohttpd-dev libqrencode-dev
+  libzxing-dev  # the window reads each shown picture back
   zbar-tools
   fonts-wqy-microhei
+  xvfb xauth openbox  # window tests that need a real X server and window manager
+  lintian desktop-file-utils appstream dpkg-dev fakeroot file  # packaging and its checks
+  librsvg2-bin  # the icons are rendered from one SVG
   curl  # run.sh asks whether the service answers
 )
 
