@@ -84,6 +84,7 @@ std::string ClientAddress(MHD_Connection* connection) {
         inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr, text,
                   sizeof text);
     }
+    if (info && info->client_addr && info->client_addr->sa_family == AF_UNIX) return "local";
     return text;
 }
 
@@ -107,8 +108,10 @@ MHD_Result QueueAnswer(MHD_Connection* connection, const Answer& answer) {
 
 // Answers on the first call, before any request body is read: no method
 // this service accepts carries one.
-MHD_Result HandleRequest(void*, MHD_Connection* connection, const char*, const char* method, const char*,
-                         const char*, std::size_t*, void** context) {
+MHD_Result HandleRequest(void* lastRequest, MHD_Connection* connection, const char*, const char* method,
+                         const char*, const char*, std::size_t*, void** context) {
+    static_cast<std::atomic<std::chrono::steady_clock::rep>*>(lastRequest)
+        ->store(std::chrono::steady_clock::now().time_since_epoch().count());
     try {
         const auto* target = static_cast<const std::string*>(*context);
         if (!target) return MHD_NO;
@@ -128,13 +131,15 @@ MHD_Result HandleRequest(void*, MHD_Connection* connection, const char*, const c
 
 }  // namespace
 
-std::variant<std::unique_ptr<HttpDaemon>, std::string> HttpDaemon::Start(const ServiceOptions& options) {
+std::variant<std::unique_ptr<HttpDaemon>, std::string> HttpDaemon::Start(const ServiceOptions& options,
+                                                                         int listenFd) {
     sockaddr_in address = options.listen;
     std::vector<MHD_OptionItem> settings = {
         // Callbacks go in the value, their closure in the pointer; the logger
         // comes first, so that it sees every message.
         {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(LogLibraryMessage), nullptr},
-        {MHD_OPTION_SOCK_ADDR, 0, &address},
+        listenFd >= 0 ? MHD_OptionItem{MHD_OPTION_LISTEN_SOCKET, listenFd, nullptr}
+                      : MHD_OptionItem{MHD_OPTION_SOCK_ADDR, 0, &address},
         {MHD_OPTION_CONNECTION_LIMIT, options.maxConnections, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, options.timeoutSeconds, nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemoryBytes, nullptr},
@@ -145,21 +150,28 @@ std::variant<std::unique_ptr<HttpDaemon>, std::string> HttpDaemon::Start(const S
     if (options.threads > 1) settings.push_back({MHD_OPTION_THREAD_POOL_SIZE, options.threads, nullptr});
     settings.push_back({MHD_OPTION_END, 0, nullptr});
 
-    MHD_Daemon* daemon =
-        MHD_start_daemon(MHD_USE_AUTO_INTERNAL_THREAD | MHD_USE_ERROR_LOG, ntohs(address.sin_port), nullptr,
-                         nullptr, HandleRequest, nullptr, MHD_OPTION_ARRAY, settings.data(), MHD_OPTION_END);
+    auto lastRequest = std::make_unique<std::atomic<Clock::rep>>(Clock::now().time_since_epoch().count());
+    MHD_Daemon* daemon = MHD_start_daemon(MHD_USE_AUTO_INTERNAL_THREAD | MHD_USE_ERROR_LOG,
+                                          ntohs(address.sin_port), nullptr, nullptr, HandleRequest,
+                                          lastRequest.get(), MHD_OPTION_ARRAY, settings.data(), MHD_OPTION_END);
+    if (listenFd >= 0) {
+        if (!daemon) return "cannot serve " + options.socketPath;
+        return std::unique_ptr<HttpDaemon>(new HttpDaemon(daemon, options.socketPath, std::move(lastRequest)));
+    }
     if (!daemon) return "cannot listen on " + AddressText(address);
     const MHD_DaemonInfo* port = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT);
     if (port) address.sin_port = htons(port->port);
-    return std::unique_ptr<HttpDaemon>(new HttpDaemon(daemon, address));
+    return std::unique_ptr<HttpDaemon>(new HttpDaemon(daemon, AddressText(address), std::move(lastRequest)));
 }
 
 HttpDaemon::~HttpDaemon() {
     MHD_stop_daemon(daemon_);
 }
 
-std::string HttpDaemon::boundAddress() const {
-    return AddressText(bound_);
+bool HttpDaemon::idleFor(std::chrono::seconds quiet) const {
+    const MHD_DaemonInfo* open = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_CURRENT_CONNECTIONS);
+    const Clock::time_point last{Clock::duration(lastRequest_->load())};
+    return open && open->num_connections == 0 && Clock::now() - last >= quiet;
 }
 
 }  // namespace qrservice

@@ -3,6 +3,8 @@
 
 #include "service/service_options.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,9 +16,11 @@ namespace qrservice {
 
 class HttpDaemon {
 public:
-    // Binds and starts serving at once on options.threads worker threads;
-    // the error text says why when it cannot.
-    static std::variant<std::unique_ptr<HttpDaemon>, std::string> Start(const ServiceOptions& options);
+    // Binds options.listen, or takes listenFd when it is an already listening
+    // socket (closed when serving stops), and starts serving at once on
+    // options.threads worker threads; the error text says why when it cannot.
+    static std::variant<std::unique_ptr<HttpDaemon>, std::string> Start(const ServiceOptions& options,
+                                                                        int listenFd = -1);
 
     // Stops accepting, closes every connection and joins the worker threads.
     ~HttpDaemon();
@@ -24,13 +28,20 @@ public:
     HttpDaemon& operator=(const HttpDaemon&) = delete;
 
     // The address actually bound, "ADDR:PORT"; the port is the one the system
-    // picked when port 0 was asked for.
-    std::string boundAddress() const;
+    // picked when port 0 was asked for. options.socketPath for a given socket.
+    std::string boundAddress() const { return bound_; }
+
+    // True when no connection is open and no request came for `quiet`.
+    bool idleFor(std::chrono::seconds quiet) const;
 
 private:
-    HttpDaemon(MHD_Daemon* daemon, sockaddr_in bound) : daemon_(daemon), bound_(bound) {}
+    using Clock = std::chrono::steady_clock;
+    HttpDaemon(MHD_Daemon* daemon, std::string bound, std::unique_ptr<std::atomic<Clock::rep>> lastRequest)
+        : daemon_(daemon), bound_(std::move(bound)), lastRequest_(std::move(lastRequest)) {}
     MHD_Daemon* daemon_;
-    sockaddr_in bound_;
+    std::string bound_;
+    // When the latest request came, in Clock ticks; the handler writes it.
+    std::unique_ptr<std::atomic<Clock::rep>> lastRequest_;
 };
 
 }  // namespace qrservice

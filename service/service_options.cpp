@@ -3,6 +3,7 @@
 #include "service/qr_service.h"
 
 #include <arpa/inet.h>
+#include <sys/un.h>
 
 #include <charconv>
 #include <optional>
@@ -63,7 +64,13 @@ std::string UsageText(std::string_view defaultListen, unsigned defaultThreads) {
            "  --timeout SECONDS      close a connection idle this long, 1.." +
            number(kMaxTimeoutSeconds) + " (default " + number(kDefaultTimeoutSeconds) +
            ")\n"
-           "  --help                 show this text\n\n"
+           "  --socket PATH          serve the Unix socket PATH (absolute; mode 0600) instead of\n"
+           "                         --listen; one service a socket, a stale socket file is replaced\n"
+           "  --idle-exit SECONDS    end after this long without a request, 1.." +
+           number(kMaxIdleExitSeconds) +
+           " (default: never)\n"
+           "  --help                 show this text\n"
+           "  --version              show the version\n\n"
            "Logs one line a request to stderr, without the query; stops on SIGINT or SIGTERM.\n";
 }
 
@@ -79,6 +86,7 @@ std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vec
         {"--threads", 1, kMaxThreads, &ServiceOptions::threads},
         {"--max-connections", 1, kMaxMaxConnections, &ServiceOptions::maxConnections},
         {"--timeout", 1, kMaxTimeoutSeconds, &ServiceOptions::timeoutSeconds},
+        {"--idle-exit", 1, kMaxIdleExitSeconds, &ServiceOptions::idleExitSeconds},
     };
 
     // A build configured with a bad default would otherwise have no address
@@ -92,14 +100,16 @@ std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vec
     ServiceOptions options;
     options.listen = *defaultAddress;
     options.threads = defaultThreads;
+    bool listenGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string name(args[i]);
         if (name == "--help") return CommandLineExit{0, UsageText(defaultListen, defaultThreads)};
+        if (name == "--version") return CommandLineExit{0, "qr-image-service " QRGEN_VERSION "\n"};
         const CountOption* countOption = nullptr;
         for (const CountOption& option : kCountOptions) {
             if (option.name == name) countOption = &option;
         }
-        if (name != "--listen" && !countOption) return BadCommandLine("unknown argument " + name);
+        if (name != "--listen" && name != "--socket" && !countOption) return BadCommandLine("unknown argument " + name);
         if (i + 1 == args.size()) return BadCommandLine(name + " needs a value");
         const std::string_view value = args[++i];
 
@@ -110,12 +120,20 @@ std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vec
                                       " to " + std::to_string(countOption->max));
             }
             options.*(countOption->field) = *count;
+        } else if (name == "--socket") {
+            if (value.empty() || value.front() != '/' || value.size() >= sizeof(sockaddr_un::sun_path)) {
+                return BadCommandLine("--socket wants an absolute path shorter than " +
+                                      std::to_string(sizeof(sockaddr_un::sun_path)) + " bytes");
+            }
+            options.socketPath = value;
         } else {
             const std::optional<sockaddr_in> address = ParseListenAddress(value);
             if (!address) return BadCommandLine("--listen wants IPV4ADDRESS:PORT, not " + std::string(value));
             options.listen = *address;
+            listenGiven = true;
         }
     }
+    if (listenGiven && !options.socketPath.empty()) return BadCommandLine("--listen and --socket exclude each other");
     return options;
 }
 

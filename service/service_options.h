@@ -15,16 +15,19 @@ inline constexpr unsigned kDefaultMaxConnections = 256;
 inline constexpr unsigned kMaxMaxConnections = 768;  // stays under the usual limit of 1024 open files
 inline constexpr unsigned kDefaultTimeoutSeconds = 10;
 inline constexpr unsigned kMaxTimeoutSeconds = 3600;
+inline constexpr unsigned kMaxIdleExitSeconds = 86400;
 
 struct ServiceOptions {
     sockaddr_in listen{};  // IPv4 address and port; port 0 lets the system pick one
+    std::string socketPath;        // set: serves this user's Unix socket there instead of listen
+    unsigned idleExitSeconds = 0;  // 0: runs until stopped; else ends after this long without a request
     unsigned threads = 1;
     unsigned maxConnections = kDefaultMaxConnections;
     unsigned timeoutSeconds = kDefaultTimeoutSeconds;
 };
 
-// The program ends without serving: after --help (status 0, message for
-// stdout) or on a bad command line (status 2, message for stderr).
+// The program ends without serving: after --help or --version (status 0,
+// message for stdout) or on a bad command line (status 2, message for stderr).
 struct CommandLineExit {
     int status;
     std::string message;
@@ -35,8 +38,10 @@ std::string UsageText(std::string_view defaultListen, unsigned defaultThreads);
 
 // Reads the arguments after the program name: --listen ADDR:PORT (dotted
 // IPv4 address), --threads N (1..kMaxThreads), --max-connections N
-// (1..kMaxMaxConnections), --timeout SECONDS (1..kMaxTimeoutSeconds) and
-// --help. Omitted options take the defaults. A defaultListen that is not
+// (1..kMaxMaxConnections), --timeout SECONDS (1..kMaxTimeoutSeconds),
+// --socket PATH (absolute, short enough for a Unix socket address; not with
+// --listen), --idle-exit SECONDS (1..kMaxIdleExitSeconds), --help and
+// --version. Omitted options take the defaults. A defaultListen that is not
 // itself a valid ADDR:PORT ends it with status 2 and a message naming it.
 std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vector<std::string_view>& args,
                                                                   std::string_view defaultListen,

@@ -66,6 +66,8 @@ private slots:
     void commandLine();
     void badBuiltInListenAddress_data();
     void badBuiltInListenAddress();
+    void privateSocketCommandLine_data();
+    void privateSocketCommandLine();
 };
 
 void TstQrServiceCore::percentDecode_data() {
@@ -346,6 +348,46 @@ void TstQrServiceCore::badBuiltInListenAddress() {
     const CommandLineExit& exit = std::get<CommandLineExit>(parsed);
     QCOMPARE(exit.status, 2);
     QVERIFY2(exit.message.find("\"" + listen + "\"") != std::string::npos, exit.message.c_str());
+}
+
+void TstQrServiceCore::privateSocketCommandLine_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitStatus");  // -1: the service runs
+    QTest::addColumn<QString>("output");  // the socket path, or the message for an exit status 0
+    QTest::addColumn<unsigned>("idleExit");
+
+    const QString socket = "/run/user/1000/qrgen/qr-image-service.sock";
+    QTest::newRow("socket and idle exit") << QStringList{"--socket", socket, "--idle-exit", "300"} << -1 << socket
+                                          << 300u;
+    QTest::newRow("no idle exit") << QStringList{"--socket", socket} << -1 << socket << 0u;
+    QTest::newRow("version") << QStringList{"--version", "--bogus"} << 0 << "qr-image-service " QRGEN_VERSION "\n"
+                             << 0u;
+    const auto bad = [](const char* name, QStringList args) { QTest::newRow(name) << args << 2 << "" << 0u; };
+    bad("relative socket", {"--socket", "qr.sock"});
+    bad("socket path too long", {"--socket", "/" + QString(107, 'a')});
+    bad("socket and listen", {"--listen", "127.0.0.1:0", "--socket", socket});
+    bad("idle exit 0", {"--idle-exit", "0"});
+    bad("idle exit over a day", {"--idle-exit", "86401"});
+}
+
+void TstQrServiceCore::privateSocketCommandLine() {
+    QFETCH(QStringList, args);
+    QFETCH(int, exitStatus);
+
+    std::vector<std::string> storage;
+    for (const QString& arg : args) storage.push_back(arg.toStdString());
+    const std::vector<std::string_view> views(storage.begin(), storage.end());
+    const auto parsed = ParseServiceOptions(views, "127.0.0.1:8731", 2);
+
+    if (exitStatus >= 0) {
+        QVERIFY(std::holds_alternative<CommandLineExit>(parsed));
+        QCOMPARE(std::get<CommandLineExit>(parsed).status, exitStatus);
+        if (exitStatus == 0) QTEST(QString::fromStdString(std::get<CommandLineExit>(parsed).message), "output");
+        return;
+    }
+    QVERIFY(std::holds_alternative<ServiceOptions>(parsed));
+    QTEST(QString::fromStdString(std::get<ServiceOptions>(parsed).socketPath), "output");
+    QTEST(std::get<ServiceOptions>(parsed).idleExitSeconds, "idleExit");
 }
 
 QTEST_GUILESS_MAIN(TstQrServiceCore)
