@@ -301,7 +301,7 @@ void MainWindow::ShowQrImage(const std::string& prefix, const std::string& encod
     {
         // The fetch runs on this thread: the window takes no input meanwhile.
         const BusyWhileFetching busy;
-        bytes = qr::FetchUrl(prefix + encodedPayload, service_.limits);
+        bytes = qr::FetchFromService(service_, prefix + encodedPayload);
     }
     picture_->setPicture(std::move(bytes));
     // An error page stays stored as the picture but shows nothing, so the

@@ -3,6 +3,7 @@
 #include "app/app_icon.h"
 #include "app/desktop_platform.h"
 #include "app/main_window.h"
+#include "qr/qr.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -41,10 +42,15 @@ int RunQrGenerator(int& argc, char** argv)
     QApplication::setWindowIcon(AppIcon());
     InstallChineseTranslations(app);
 
+    // Started while the window is built, the service is ready for the first
+    // generate.
+    const qr::ServiceOptions service = qr::DesktopServiceOptions();
+    qr::WakeService(service);
+
     DesktopPlatform platform;
     std::unique_ptr<MainWindow> window;
     try {
-        window = std::make_unique<MainWindow>(platform);
+        window = std::make_unique<MainWindow>(platform, service);
     } catch (const std::exception&) {
         platform.messageBox("主窗口创建失败，程序无法启动。", kStopIcon, "错误");
         return 1;

@@ -116,7 +116,7 @@ constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows N
 
 }  // namespace
 
-Bytes FetchUrl(const std::string& url, const FetchLimits& limits) {
+Bytes FetchUrl(const std::string& url, const FetchLimits& limits, const std::string& unixSocketPath) {
     const auto parts = SplitUrl(url);
     if (!parts || parts->targetLength > limits.maxTargetLength || !CurlReady()) return {};
 
@@ -150,6 +150,7 @@ Bytes FetchUrl(const std::string& url, const FetchLimits& limits) {
     // A proxy from the environment must not stand between the program and a
     // service on this machine; other hosts follow the user's proxy settings.
     if (IsLoopbackHost(parts->host)) options.set(CURLOPT_NOPROXY, "*");
+    if (!unixSocketPath.empty()) options.set(CURLOPT_UNIX_SOCKET_PATH, unixSocketPath.c_str());
     if (!options.ok()) return {};
 
     // Whatever ended the transfer, the bytes that arrived are the result: a

@@ -3,8 +3,11 @@
 // its controls, calls these and shows the results.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -58,16 +61,62 @@ struct FetchLimits {
 // when the host cannot be reached, the target is too long, the body exceeds
 // maxBodyBytes, or nothing arrives within the time-outs. Redirects are not
 // followed, no cookies are kept, and a loopback host is reached without proxy.
-Bytes FetchUrl(const std::string& url, const FetchLimits& limits = {});
+// A non-empty unixSocketPath carries the same request over that Unix socket
+// instead of to the URL's host and port.
+Bytes FetchUrl(const std::string& url, const FetchLimits& limits = {}, const std::string& unixSocketPath = {});
 
 // The service base address this build was configured with.
 std::string DefaultServiceBase();
 
+// ---- The way to the service ------------------------------------------------
+
+// The user's own service, reached over a Unix socket in a folder only the
+// user can enter, and started when it does not answer.
+struct PrivateService {
+    std::string runtimeDir;            // $XDG_RUNTIME_DIR; "" or unusable: a folder in fallbackRoot
+    std::string fallbackRoot = "/tmp";
+    std::string program;               // the service program to start
+    unsigned idleExitSeconds = 300;    // the started service ends after this long without a request
+};
+
 // Where the window sends its requests; tests point it at their own server.
+// With a private service the request still names baseAddress (its Host
+// line) but goes over the service's socket.
 struct ServiceOptions {
     std::string baseAddress = DefaultServiceBase();
     FetchLimits limits;
+    std::optional<PrivateService> privateService;
 };
+
+// The way this build's program reaches its service: its private service,
+// the program found from the running executable (installed or build tree),
+// or TCP to DefaultServiceBase() when built without it.
+ServiceOptions DesktopServiceOptions();
+
+// Where the service program may be for a program running at `executable`:
+// the installed libexec folder first, then the build tree.
+std::vector<std::string> ServiceProgramCandidates(const std::string& executable);
+
+// Starts the private service in the background when it does not answer, so
+// that the first request finds it ready; returns at once. Nothing for TCP.
+void WakeService(const ServiceOptions& service);
+
+// One GET of `url` (a RequestPrefix plus payload) as FetchUrl does it. For a
+// private service it makes and checks the socket's folder, starts the service
+// when it does not answer and waits a few seconds for it, and checks that the
+// one answering runs as this user; no bytes when any of that fails.
+Bytes FetchFromService(const ServiceOptions& service, const std::string& url);
+
+enum class FolderCheck { Private, Missing, NotAFolder, Link, NotOwned, OpenToOthers };
+
+// Whether `path` is a folder (not a link to one) owned by `owner` that no
+// one else may enter, read or write.
+FolderCheck CheckPrivateFolder(const std::string& path, uid_t owner);
+
+// The socket path of this user's private service, its folder made and
+// checked: "qrgen" in runtimeDir when that is a private folder, else
+// "qrgen-<uid>" in fallbackRoot. Nothing when that folder is not private.
+std::optional<std::string> PrivateSocketPath(const PrivateService& service);
 
 enum class RequestKind { Plain, TextMessage };
 
