@@ -1,0 +1,121 @@
+// Where the private service's socket lives, and the checks that keep its
+// folder the user's own.
+#include "qr/qr.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+class TestPrivateServiceFolder : public QObject {
+    Q_OBJECT
+
+private slots:
+    void folderCheck_data();
+    void folderCheck();
+    void socketPath_data();
+    void socketPath();
+    void programCandidates();
+};
+
+namespace {
+
+bool MakeFolder(const QString& path, mode_t mode)
+{
+    const QByteArray name = path.toLocal8Bit();
+    return mkdir(name.constData(), 0700) == 0 && chmod(name.constData(), mode) == 0;
+}
+
+}  // namespace
+
+void TestPrivateServiceFolder::folderCheck_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("ownerOffset");  // added to our uid to give the owner asked for
+    QTest::addColumn<int>("check");
+
+    QTest::newRow("private") << "0700" << 0 << int(qr::FolderCheck::Private);
+    QTest::newRow("missing") << "missing" << 0 << int(qr::FolderCheck::Missing);
+    QTest::newRow("a file") << "file" << 0 << int(qr::FolderCheck::NotAFolder);
+    QTest::newRow("link to a private folder") << "link" << 0 << int(qr::FolderCheck::Link);
+    QTest::newRow("not ours") << "0700" << 1 << int(qr::FolderCheck::NotOwned);
+    QTest::newRow("group may read") << "0740" << 0 << int(qr::FolderCheck::OpenToOthers);
+    QTest::newRow("others may enter") << "0701" << 0 << int(qr::FolderCheck::OpenToOthers);
+    QTest::newRow("sticky and open") << "1777" << 0 << int(qr::FolderCheck::OpenToOthers);
+}
+
+void TestPrivateServiceFolder::folderCheck()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, ownerOffset);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("qrgen");
+    if (kind == "file")
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+    else if (kind == "link")
+        QVERIFY(QFile::link(dir.path(), path));
+    else if (kind != "missing")
+        QVERIFY(MakeFolder(path, mode_t(kind.toUInt(nullptr, 8))));
+
+    QTEST(int(qr::CheckPrivateFolder(path.toStdString(), geteuid() + uid_t(ownerOffset))), "check");
+}
+
+void TestPrivateServiceFolder::socketPath_data()
+{
+    QTest::addColumn<QString>("runtimeDir");  // "" unset; relative to the test's folder
+    QTest::addColumn<QString>("prepare");     // what is found in the runtime dir's place
+    QTest::addColumn<QString>("expected");    // relative to the test's folder; "" none
+
+    const QString uid = QString::number(geteuid());
+    const QString fallback = "fallback/qrgen-" + uid + "/qr-image-service.sock";
+    QTest::newRow("runtime dir") << "run" << "0700" << "run/qrgen/qr-image-service.sock";
+    QTest::newRow("runtime dir unset") << "" << "" << fallback;
+    QTest::newRow("runtime dir missing") << "run" << "" << fallback;
+    QTest::newRow("runtime dir open to others") << "run" << "0755" << fallback;
+    QTest::newRow("qrgen a link") << "run" << "link" << "";
+    QTest::newRow("qrgen open to others") << "run" << "open" << "";
+    QTest::newRow("fallback taken by a file") << "" << "fallback file" << "";
+}
+
+void TestPrivateServiceFolder::socketPath()
+{
+    QFETCH(QString, runtimeDir);
+    QFETCH(QString, prepare);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString run = dir.filePath("run");
+    QVERIFY(QDir().mkdir(dir.filePath("fallback")));
+    if (prepare == "0700" || prepare == "0755")
+        QVERIFY(MakeFolder(run, mode_t(prepare.toUInt(nullptr, 8))));
+    if (prepare == "link" || prepare == "open")
+        QVERIFY(MakeFolder(run, 0700));
+    if (prepare == "link")
+        QVERIFY(QFile::link(dir.path(), run + "/qrgen"));
+    if (prepare == "open")
+        QVERIFY(MakeFolder(run + "/qrgen", 0750));
+    if (prepare == "fallback file")
+        QVERIFY(QFile(dir.filePath("fallback/qrgen-" + QString::number(geteuid()))).open(QIODevice::WriteOnly));
+
+    const auto path = qr::PrivateSocketPath({
+        .runtimeDir = runtimeDir.isEmpty() ? "" : dir.filePath(runtimeDir).toStdString(),
+        .fallbackRoot = dir.filePath("fallback").toStdString(),
+    });
+    if (expected.isEmpty()) {
+        QCOMPARE(path, std::nullopt);
+        return;
+    }
+    QCOMPARE(path, std::optional<std::string>(dir.filePath(expected).toStdString()));
+    const QString folder = QFileInfo(QString::fromStdString(*path)).path();
+    QCOMPARE(int(qr::CheckPrivateFolder(folder.toStdString(), geteuid())), int(qr::FolderCheck::Private));
+}
+
+void TestPrivateServiceFolder::programCandidates()
+{
+    QCOMPARE(qr::ServiceProgramCandidates("/opt/qrgen/bin/qrgen"),
+             (std::vector<std::string>{"/opt/qrgen/bin/../libexec/qrgen/qr-image-service",
+                                       "/opt/qrgen/bin/../service/qr-image-service"}));
+}
+
+QTEST_GUILESS_MAIN(TestPrivateServiceFolder)
+#include "tst_private_service_folder.moc"
