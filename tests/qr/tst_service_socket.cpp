@@ -1,17 +1,24 @@
-// Where the private service's socket lives, and the checks that keep its
-// folder the user's own.
+// Where the private service's socket lives, the checks that keep its folder
+// the user's own, and the request that goes over it.
 #include "qr/qr.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
-class TestPrivateServiceFolder : public QObject {
+#include <cstring>
+#include <thread>
+
+class TestServiceSocket : public QObject {
     Q_OBJECT
 
 private slots:
+    void sendsTheSameRequestOverTheSocket();
     void folderCheck_data();
     void folderCheck();
     void socketPath_data();
@@ -27,9 +34,60 @@ bool MakeFolder(const QString& path, mode_t mode)
     return mkdir(name.constData(), 0700) == 0 && chmod(name.constData(), mode) == 0;
 }
 
+// Takes one connection on `listener` and answers "ok"; returns the request
+// as it arrived, up to its blank line.
+std::string AnswerOnce(int listener)
+{
+    constexpr int kWaitMs = 10'000;
+    pollfd waiting{listener, POLLIN, 0};
+    if (poll(&waiting, 1, kWaitMs) != 1)
+        return {};
+    const int connection = accept(listener, nullptr, nullptr);
+    std::string request;
+    char chunk[512];
+    pollfd reading{connection, POLLIN, 0};
+    while (request.find("\r\n\r\n") == std::string::npos && poll(&reading, 1, kWaitMs) == 1) {
+        const ssize_t got = read(connection, chunk, sizeof chunk);
+        if (got <= 0)
+            break;
+        request.append(chunk, std::size_t(got));
+    }
+    const std::string_view answer = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    if (write(connection, answer.data(), answer.size()) != ssize_t(answer.size()))
+        request += "(answer not sent)";
+    close(connection);
+    return request;
+}
+
 }  // namespace
 
-void TestPrivateServiceFolder::folderCheck_data()
+void TestServiceSocket::sendsTheSameRequestOverTheSocket()
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("qr.sock").toStdString();
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    QVERIFY(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0);
+    QVERIFY(listen(listener, 1) == 0);
+
+    std::string request;
+    std::thread server([&] { request = AnswerOnce(listener); });
+    const qr::Bytes body = qr::FetchUrl(
+        qr::RequestPrefix(qr::RequestKind::Plain, "http://127.0.0.1:8731") + qr::EncodePayload("a b码"), {}, path);
+    server.join();
+    close(listener);
+
+    QCOMPARE(std::string(body.begin(), body.end()), std::string("ok"));
+    QCOMPARE(request, std::string("GET /api.php?el=l&m=10&w=300&text=%61%20%62%E7%A0%81 HTTP/1.0\r\n"
+                                  "Host: 127.0.0.1:8731\r\n"
+                                  "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\r\n"
+                                  "Accept: */*\r\n"
+                                  "\r\n"));
+}
+
+void TestServiceSocket::folderCheck_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("ownerOffset");  // added to our uid to give the owner asked for
@@ -45,7 +103,7 @@ void TestPrivateServiceFolder::folderCheck_data()
     QTest::newRow("sticky and open") << "1777" << 0 << int(qr::FolderCheck::OpenToOthers);
 }
 
-void TestPrivateServiceFolder::folderCheck()
+void TestServiceSocket::folderCheck()
 {
     QFETCH(QString, kind);
     QFETCH(int, ownerOffset);
@@ -61,7 +119,7 @@ void TestPrivateServiceFolder::folderCheck()
     QTEST(int(qr::CheckPrivateFolder(path.toStdString(), geteuid() + uid_t(ownerOffset))), "check");
 }
 
-void TestPrivateServiceFolder::socketPath_data()
+void TestServiceSocket::socketPath_data()
 {
     QTest::addColumn<QString>("runtimeDir");  // "" unset; relative to the test's folder
     QTest::addColumn<QString>("prepare");     // what is found in the runtime dir's place
@@ -78,7 +136,7 @@ void TestPrivateServiceFolder::socketPath_data()
     QTest::newRow("fallback taken by a file") << "" << "fallback file" << "";
 }
 
-void TestPrivateServiceFolder::socketPath()
+void TestServiceSocket::socketPath()
 {
     QFETCH(QString, runtimeDir);
     QFETCH(QString, prepare);
@@ -110,12 +168,12 @@ void TestPrivateServiceFolder::socketPath()
     QCOMPARE(int(qr::CheckPrivateFolder(folder.toStdString(), geteuid())), int(qr::FolderCheck::Private));
 }
 
-void TestPrivateServiceFolder::programCandidates()
+void TestServiceSocket::programCandidates()
 {
     QCOMPARE(qr::ServiceProgramCandidates("/opt/qrgen/bin/qrgen"),
              (std::vector<std::string>{"/opt/qrgen/bin/../libexec/qrgen/qr-image-service",
                                        "/opt/qrgen/bin/../service/qr-image-service"}));
 }
 
-QTEST_GUILESS_MAIN(TestPrivateServiceFolder)
-#include "tst_private_service_folder.moc"
+QTEST_GUILESS_MAIN(TestServiceSocket)
+#include "tst_service_socket.moc"
