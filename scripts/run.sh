@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs, builds, makes sure the bundled QR image service answers on the
-# address the program was built for, and opens the window. A service this
-# script started is stopped again when the window closes.
+# Installs, builds and opens the window. The program starts its own private
+# service; a build without it (QRGEN_PRIVATE_SERVICE=OFF) gets the bundled
+# service started here when nothing answers on its address, and stopped
+# again when the window closes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh qrgen qr-image-service
@@ -11,8 +12,14 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   exit 1
 fi
 
+private=$(sed -n 's/^QRGEN_PRIVATE_SERVICE:BOOL=//p' build/CMakeCache.txt)
+case "${private^^}" in
+  OFF | 0 | NO | FALSE | N) ;;
+  *) exec build/app/qrgen ;;
+esac
+
 base=$(sed -n 's/^QRGEN_SERVICE_BASE:STRING=//p' build/CMakeCache.txt)
-answers() { curl --silent --noproxy '*' --max-time 2 --output /dev/null "$base/api.php?text=%61"; }
+answers() { curl --silent --fail --noproxy '*' --max-time 2 --output /dev/null "$base/api.php?text=%61"; }
 
 service_pid=""
 stop_service() { [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null; true; }
