@@ -13,6 +13,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <thread>
 
 namespace qr {
@@ -44,6 +46,26 @@ Answer Probe(const std::string& socketPath) {
     return answer;
 }
 
+// Services started and not yet seen answering, by socket path: a generate
+// right after the start-up wake waits for that one instead of starting a
+// second, which would only step aside again.
+std::mutex startsGuard;
+std::map<std::string, Clock::time_point> pendingStarts;
+
+bool StartPending(const std::string& socketPath) {
+    const std::lock_guard lock(startsGuard);
+    const auto pending = pendingStarts.find(socketPath);
+    return pending != pendingStarts.end() && Clock::now() - pending->second < kStartWait;
+}
+
+void SetPending(const std::string& socketPath, bool pending) {
+    const std::lock_guard lock(startsGuard);
+    if (pending)
+        pendingStarts[socketPath] = Clock::now();
+    else
+        pendingStarts.erase(socketPath);
+}
+
 // Detached: its own session, no terminal, adopted by init through a second
 // fork so that no zombie is left behind.
 void Start(const PrivateService& service, const std::string& socketPath) {
@@ -70,6 +92,7 @@ void Start(const PrivateService& service, const std::string& socketPath) {
     }
     while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
+    SetPending(socketPath, true);
 }
 
 bool MakePrivateFolder(const std::string& path, uid_t owner) {
@@ -80,13 +103,15 @@ bool MakePrivateFolder(const std::string& path, uid_t owner) {
 // True once the user's own service answers, starting it when none does.
 bool Reach(const PrivateService& service, const std::string& socketPath) {
     Answer answer = Probe(socketPath);
-    if (answer != Answer::None) return answer == Answer::Ours;
-    Start(service, socketPath);
-    const auto deadline = Clock::now() + kStartWait;
-    while (answer == Answer::None && Clock::now() < deadline) {
-        std::this_thread::sleep_for(kStartPoll);
-        answer = Probe(socketPath);
+    if (answer == Answer::None) {
+        if (!StartPending(socketPath)) Start(service, socketPath);
+        const auto deadline = Clock::now() + kStartWait;
+        while (answer == Answer::None && Clock::now() < deadline) {
+            std::this_thread::sleep_for(kStartPoll);
+            answer = Probe(socketPath);
+        }
     }
+    if (answer != Answer::None) SetPending(socketPath, false);
     return answer == Answer::Ours;
 }
 
