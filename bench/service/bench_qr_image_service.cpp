@@ -1,14 +1,19 @@
-// Load benchmark of qr-image-service on loopback: requests per second and
-// latency at 16 concurrent HTTP/1.0 clients for a 40-byte and a 600-byte
-// text, the same against a Node.js peer on the npm package qrcode, and the
-// service's CPU time per request beside that of libqrencode + libpng alone.
-// Every run is bounded in requests and in time.
+// Load benchmark of qr-image-service on loopback and on its private Unix
+// socket: requests per second and latency at 16 concurrent HTTP/1.0 clients
+// for a 40-byte and a 600-byte text, the same against a Node.js peer on the
+// npm package qrcode, and the service's CPU time per request beside that of
+// libqrencode + libpng alone. Every run is bounded in requests and in time.
 #include "service/qr_service.h"
+#include "support/private_service_peer.h"
 #include "support/service_process.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -17,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -63,17 +69,30 @@ std::string DesktopRequest(const std::string& payload) {
            "Accept: */*\r\n\r\n";
 }
 
+// Where a server is reached: a port on 127.0.0.1, or a Unix socket.
+struct Endpoint {
+    int port = 0;
+    std::string socketPath;  // set: this instead of the port
+};
+
 // One request on a fresh connection; true when the answer is a 200.
-bool FetchOnce(int port, const std::string& request) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+bool FetchOnce(const Endpoint& endpoint, const std::string& request) {
+    const bool local = !endpoint.socketPath.empty();
+    const int fd = socket(local ? AF_UNIX : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
     timeval guard{10, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+    sockaddr_in inetAddress{};
+    inetAddress.sin_family = AF_INET;
+    inetAddress.sin_port = htons(static_cast<std::uint16_t>(endpoint.port));
+    inetAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_un unixAddress{};
+    unixAddress.sun_family = AF_UNIX;
+    std::strncpy(unixAddress.sun_path, endpoint.socketPath.c_str(), sizeof unixAddress.sun_path - 1);
+    const sockaddr* address = local ? reinterpret_cast<const sockaddr*>(&unixAddress)
+                                    : reinterpret_cast<const sockaddr*>(&inetAddress);
+    const socklen_t length = local ? sizeof unixAddress : sizeof inetAddress;
+    bool ok = connect(fd, address, length) == 0 &&
               send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
     std::string head;
     char buffer[16384];
@@ -110,8 +129,8 @@ struct LoadResult {
     std::optional<double> cpuMsPerRequest;
 };
 
-LoadResult RunLoad(int port, pid_t server, const std::string& request) {
-    for (int i = 0; i < kWarmUpRequests; ++i) FetchOnce(port, request);
+LoadResult RunLoad(const Endpoint& endpoint, pid_t server, const std::string& request) {
+    for (int i = 0; i < kWarmUpRequests; ++i) FetchOnce(endpoint, request);
 
     std::atomic<int> issued{0};
     std::atomic<int> failed{0};
@@ -124,7 +143,7 @@ LoadResult RunLoad(int port, pid_t server, const std::string& request) {
         clients.emplace_back([&, c] {
             while (issued.fetch_add(1) < kMaxRequests && Clock::now() < deadline) {
                 const auto sent = Clock::now();
-                if (!FetchOnce(port, request)) {
+                if (!FetchOnce(endpoint, request)) {
                     ++failed;
                     continue;
                 }
@@ -186,6 +205,47 @@ void PrintRow(const char* server, const Case& testCase, const LoadResult& result
         std::printf(" %10s\n", "n/a");
 }
 
+// The service on its private socket as the desktop program starts it, log
+// to /dev/null, but as a child here so that it can be measured and stopped.
+class SocketService {
+public:
+    SocketService() {
+        char folder[] = "/tmp/qr-bench-socket-XXXXXX";
+        if (!mkdtemp(folder)) return;
+        folder_ = folder;
+        const std::string program = testsupport::ServiceProgramPath();
+        const std::string path = socketPath();
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int devNull = open("/dev/null", O_RDWR);
+            for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) dup2(devNull, fd);
+            execl(program.c_str(), program.c_str(), "--socket", path.c_str(), nullptr);
+            _exit(127);
+        }
+        const auto deadline = Clock::now() + kMaxDuration;
+        while (pid_ > 0 && testsupport::ServerPid(path) != pid_ && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ~SocketService() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        unlink((socketPath() + ".lock").c_str());
+        rmdir(folder_.c_str());
+    }
+    SocketService(const SocketService&) = delete;
+    SocketService& operator=(const SocketService&) = delete;
+
+    std::string socketPath() const { return folder_ + "/qr-image-service.sock"; }
+    pid_t pid() const { return pid_; }
+    bool ready() const { return pid_ > 0 && testsupport::ServerPid(socketPath()) == pid_; }
+
+private:
+    std::string folder_;
+    pid_t pid_ = -1;
+};
+
 bool InstallPeer() {
     const std::string command = std::string("cd '") + QRGEN_BENCH_PEER_DIR +
                                 "' && npm install --no-audit --no-fund --loglevel=error >&2";
@@ -196,17 +256,28 @@ bool InstallPeer() {
 
 int main() {
     const std::vector<Case> cases = {{"40 B", PayloadOfBytes(40)}, {"600 B", PayloadOfBytes(600)}};
-    std::vector<LoadResult> service, peer;
+    std::vector<LoadResult> service, socketService, peer;
     std::vector<double> raw;
 
     std::printf(
-        "qr-image-service load benchmark: %d concurrent HTTP/1.0 clients on 127.0.0.1, "
-        "w=300 m=10 el=l,\nat most %d requests or %lld s a row, one connection a request.\n\n",
+        "qr-image-service load benchmark: %d concurrent HTTP/1.0 clients on 127.0.0.1 (log to a file)\n"
+        "and on the private Unix socket (log to /dev/null, as the program starts it), w=300 m=10 el=l,\n"
+        "at most %d requests or %lld s a row, one connection a request.\n\n",
         kConnections, kMaxRequests, static_cast<long long>(kMaxDuration.count()));
     {
         testsupport::ServiceProcess process;
         for (const Case& c : cases)
-            service.push_back(RunLoad(process.port(), process.pid(), DesktopRequest(c.payload)));
+            service.push_back(RunLoad({.port = process.port()}, process.pid(), DesktopRequest(c.payload)));
+    }
+    {
+        const SocketService process;
+        if (!process.ready()) {
+            std::fprintf(stderr, "the service on a Unix socket did not start\n");
+            return 1;
+        }
+        for (const Case& c : cases)
+            socketService.push_back(
+                RunLoad({.socketPath = process.socketPath()}, process.pid(), DesktopRequest(c.payload)));
     }
     for (const Case& c : cases) raw.push_back(RawRenderMs(c.payload));
 
@@ -214,12 +285,13 @@ int main() {
     if (peerReady) {
         testsupport::ServiceProcess process("node", {std::string(QRGEN_BENCH_PEER_DIR) + "/peer_server.js"});
         for (const Case& c : cases)
-            peer.push_back(RunLoad(process.port(), process.pid(), DesktopRequest(c.payload)));
+            peer.push_back(RunLoad({.port = process.port()}, process.pid(), DesktopRequest(c.payload)));
     }
 
     std::printf("%-18s %7s %9s %7s %9s %8s %8s %10s\n", "server", "text", "requests", "failed", "req/s",
                 "p50 ms", "p99 ms", "CPU ms/req");
     for (std::size_t i = 0; i < cases.size(); ++i) PrintRow("qr-image-service", cases[i], service[i]);
+    for (std::size_t i = 0; i < cases.size(); ++i) PrintRow("  on Unix socket", cases[i], socketService[i]);
     for (std::size_t i = 0; i < peer.size(); ++i) PrintRow("node qrcode peer", cases[i], peer[i]);
     if (!peerReady) std::printf("node qrcode peer: npm install failed, not measured\n");
 
@@ -233,10 +305,13 @@ int main() {
             std::printf("%-5s req/s vs peer: %6.1fx (aim >= 10x: %s)\n", cases[i].name, ratio,
                         ratio >= 10 ? "met" : "MISSED");
         }
-        if (service[i].cpuMsPerRequest && raw[i] > 0) {
-            const double ratio = *service[i].cpuMsPerRequest / raw[i];
-            std::printf("%-5s server CPU per request vs raw loop: %5.2fx, %+.3f ms (aim <= 1.5x: %s)\n",
-                        cases[i].name, ratio, *service[i].cpuMsPerRequest - raw[i],
+        for (const auto& [transport, results] :
+             {std::pair{"TCP", &service}, std::pair{"socket", &socketService}}) {
+            const LoadResult& result = (*results)[i];
+            if (!result.cpuMsPerRequest || raw[i] <= 0) continue;
+            const double ratio = *result.cpuMsPerRequest / raw[i];
+            std::printf("%-5s server CPU per request vs raw loop, %-6s: %5.2fx, %+.3f ms (aim <= 1.5x: %s)\n",
+                        cases[i].name, transport, ratio, *result.cpuMsPerRequest - raw[i],
                         ratio <= 1.5 ? "met" : "MISSED");
         }
     }
