@@ -67,13 +67,13 @@ void SetPending(const std::string& socketPath, bool pending) {
 }
 
 // Detached: its own session, no terminal, adopted by init through a second
-// fork so that no zombie is left behind.
-void Start(const PrivateService& service, const std::string& socketPath) {
+// fork so that no zombie is left behind. False when no process could be made.
+bool Start(const PrivateService& service, const std::string& socketPath) {
     const std::string idleExit = std::to_string(service.idleExitSeconds);
     const char* argv[] = {service.program.c_str(), "--socket", socketPath.c_str(), "--idle-exit",
                           idleExit.c_str(), nullptr};
     const pid_t child = fork();
-    if (child < 0) return;
+    if (child < 0) return false;
     if (child == 0) {
         // The caller may have threads: only async-signal-safe calls until exec.
         setsid();
@@ -84,6 +84,8 @@ void Start(const PrivateService& service, const std::string& socketPath) {
             _exit(127);
         }
         close_range(3, UINT_MAX, 0);
+        // No folder of the user's stays busy for the service's lifetime.
+        if (chdir("/") != 0) _exit(127);
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -93,6 +95,7 @@ void Start(const PrivateService& service, const std::string& socketPath) {
     while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
     SetPending(socketPath, true);
+    return true;
 }
 
 bool MakePrivateFolder(const std::string& path, uid_t owner) {
@@ -104,7 +107,7 @@ bool MakePrivateFolder(const std::string& path, uid_t owner) {
 bool Reach(const PrivateService& service, const std::string& socketPath) {
     Answer answer = Probe(socketPath);
     if (answer == Answer::None) {
-        if (!StartPending(socketPath)) Start(service, socketPath);
+        if (!StartPending(socketPath) && !Start(service, socketPath)) return false;
         const auto deadline = Clock::now() + kStartWait;
         while (answer == Answer::None && Clock::now() < deadline) {
             std::this_thread::sleep_for(kStartPoll);
