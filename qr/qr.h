@@ -1,6 +1,6 @@
 // QR generation: payload encoding, the request to the QR image service and
-// the way to it, and the rules of the five generator pages. Plain C++, no GUI: the window reads
-// its controls, calls these and shows the results.
+// the way to it, and the rules of the five generator pages. Plain C++, no
+// GUI: the window reads its controls, calls these and shows the results.
 #pragma once
 
 #include <sys/types.h>
