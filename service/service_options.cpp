@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 
@@ -59,9 +60,12 @@ std::string UsageText(std::string_view defaultListen, unsigned defaultThreads) {
            ")\n"
            "  --max-connections N    open connections at most, 1.." +
            number(kMaxMaxConnections) + " (default " + number(kDefaultMaxConnections) +
-           ")\n"
+           "; fewer if the open-file limit is lower)\n"
            "  --timeout SECONDS      close a connection idle this long, 1.." +
            number(kMaxTimeoutSeconds) + " (default " + number(kDefaultTimeoutSeconds) +
+           ")\n"
+           "  --head-timeout SECONDS close a connection whose request head takes longer, 1.." +
+           number(kMaxHeadTimeoutSeconds) + " (default " + number(kDefaultHeadTimeoutSeconds) +
            ")\n"
            "  --help                 show this text\n\n"
            "Logs one line a request to stderr, without the query; stops on SIGINT or SIGTERM.\n";
@@ -79,6 +83,7 @@ std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vec
         {"--threads", 1, kMaxThreads, &ServiceOptions::threads},
         {"--max-connections", 1, kMaxMaxConnections, &ServiceOptions::maxConnections},
         {"--timeout", 1, kMaxTimeoutSeconds, &ServiceOptions::timeoutSeconds},
+        {"--head-timeout", 1, kMaxHeadTimeoutSeconds, &ServiceOptions::headTimeoutSeconds},
     };
 
     // A build configured with a bad default would otherwise have no address
@@ -117,6 +122,12 @@ std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vec
         }
     }
     return options;
+}
+
+unsigned FitConnectionLimit(unsigned requested, unsigned threads, unsigned openFiles) {
+    constexpr unsigned kOwnFiles = 16;
+    const unsigned reserved = kOwnFiles + 2 * threads;
+    return std::clamp(openFiles > reserved ? openFiles - reserved : 0u, 1u, std::max(requested, 1u));
 }
 
 }  // namespace qrservice
