@@ -2,6 +2,10 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 namespace qrservice {
 
 HeadWatch::HeadWatch(Clock::duration limit, std::function<void(std::size_t)> dropped)
@@ -16,60 +20,47 @@ HeadWatch::~HeadWatch() {
     thread_.join();
 }
 
-void HeadWatch::awaitHead(Connection& connection) {
-    connection.awaitingHead = true;
-    connection.deadline = Clock::now() + limit_;
-    if (connection.deadline < nextDeadline_) {
-        nextDeadline_ = connection.deadline;
+void HeadWatch::opened(const void* key, int fd) {
+    std::lock_guard lock(mutex_);
+    const Clock::time_point deadline = Clock::now() + limit_;
+    awaited_.insert_or_assign(key, Awaited{fd, deadline});
+    // Later deadlines than the one the thread sleeps for need no wake-up.
+    if (deadline < nextDeadline_) {
+        nextDeadline_ = deadline;
         wake_.notify_one();
     }
 }
 
-void HeadWatch::opened(const void* key, int fd) {
+void HeadWatch::forget(const void* key) {
     std::lock_guard lock(mutex_);
-    awaitHead(connections_.insert_or_assign(key, Connection{fd, true, {}}).first->second);
+    awaited_.erase(key);
 }
 
-void HeadWatch::headComplete(const void* key) {
-    std::lock_guard lock(mutex_);
-    const auto found = connections_.find(key);
-    if (found != connections_.end()) found->second.awaitingHead = false;
-}
-
-void HeadWatch::requestEnded(const void* key) {
-    std::lock_guard lock(mutex_);
-    const auto found = connections_.find(key);
-    if (found != connections_.end()) awaitHead(found->second);
-}
-
-void HeadWatch::closed(const void* key) {
-    std::lock_guard lock(mutex_);
-    connections_.erase(key);
-}
-
-// The lock is held while shutting sockets down: closed() waits for it, so a
-// socket known here is still open and still the connection's own.
+// The lock is held while shutting sockets down: forget() waits for it, so a
+// socket known here is still open and still the connection's own. The report
+// comes first, so that whoever sees a socket end can already read why.
 void HeadWatch::watch() {
     std::unique_lock lock(mutex_);
+    std::vector<int> overdue;
     while (!stopping_) {
         const Clock::time_point now = Clock::now();
         Clock::time_point next = Clock::time_point::max();
-        std::size_t shutDown = 0;
-        for (auto& [key, connection] : connections_) {
-            if (!connection.awaitingHead) continue;
-            if (connection.deadline <= now) {
-                connection.awaitingHead = false;
-                if (shutdown(connection.fd, SHUT_RDWR) == 0) ++shutDown;
-            } else if (connection.deadline < next) {
-                next = connection.deadline;
+        overdue.clear();
+        for (auto each = awaited_.begin(); each != awaited_.end();) {
+            if (each->second.deadline <= now) {
+                overdue.push_back(each->second.fd);
+                each = awaited_.erase(each);
+            } else {
+                next = std::min(next, each->second.deadline);
+                ++each;
             }
         }
         nextDeadline_ = next;
-        if (shutDown > 0) {
-            lock.unlock();
-            dropped_(shutDown);
-            lock.lock();
-        } else if (next == Clock::time_point::max()) {
+        if (!overdue.empty()) {
+            dropped_(overdue.size());
+            for (int fd : overdue) shutdown(fd, SHUT_RDWR);
+        }
+        if (next == Clock::time_point::max()) {
             wake_.wait(lock);
         } else {
             wake_.wait_until(lock, next);

@@ -53,16 +53,15 @@ void* RememberTarget(void*, const char* uri, MHD_Connection*) {
     }
 }
 
-void EndRequest(void* watch, MHD_Connection* connection, void** context, MHD_RequestTerminationCode) {
+void ForgetTarget(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
     delete static_cast<std::string*>(*context);
     *context = nullptr;
-    static_cast<HeadWatch*>(watch)->requestEnded(connection);
 }
 
 void TrackConnection(void* watch, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code) {
     auto* headWatch = static_cast<HeadWatch*>(watch);
     if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
-        headWatch->closed(connection);
+        headWatch->forget(connection);
         return;
     }
     const MHD_ConnectionInfo* socket = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
@@ -143,7 +142,9 @@ MHD_Result QueueAnswer(MHD_Connection* connection, const Answer& answer) {
 // this service accepts carries one.
 MHD_Result HandleRequest(void* watch, MHD_Connection* connection, const char*, const char* method, const char*,
                          const char*, std::size_t*, void** context) {
-    static_cast<HeadWatch*>(watch)->headComplete(connection);
+    // The head is in, and answering this early makes libmicrohttpd close
+    // the connection after the answer: no second head to watch for.
+    static_cast<HeadWatch*>(watch)->forget(connection);
     try {
         const auto* target = static_cast<const std::string*>(*context);
         if (!target) return MHD_NO;
@@ -174,7 +175,7 @@ std::variant<std::unique_ptr<HttpDaemon>, std::string> HttpDaemon::Start(const S
     try {
         const unsigned seconds = options.headTimeoutSeconds;
         watch = std::make_unique<HeadWatch>(std::chrono::seconds(seconds), [seconds](std::size_t count) {
-            LogLine("closed %zu connection(s) without a complete request head after %u s", count, seconds);
+            LogLine("closing %zu connection(s) without a complete request head after %u s", count, seconds);
         });
     } catch (...) {
         return std::string("cannot start the thread that closes slow connections");
@@ -188,7 +189,7 @@ std::variant<std::unique_ptr<HttpDaemon>, std::string> HttpDaemon::Start(const S
         {MHD_OPTION_CONNECTION_TIMEOUT, options.timeoutSeconds, nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemoryBytes, nullptr},
         {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(RememberTarget), nullptr},
-        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(EndRequest), watch.get()},
+        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(ForgetTarget), nullptr},
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(TrackConnection), watch.get()},
     };
     // One thread is the polling thread itself; MHD warns about a pool of one.

@@ -331,7 +331,7 @@ void TstQrImageService::tricklingHeadIsClosed() {
     QCOMPARE(slow.receiveAll(&closedByServer), QByteArray());
     QVERIFY(closedByServer);
     const QByteArray log = QByteArray::fromStdString(service.log());
-    QVERIFY2(log.contains("closed 1 connection(s) without a complete request head after 1 s"), log.constData());
+    QVERIFY2(log.contains("closing 1 connection(s) without a complete request head after 1 s"), log.constData());
 }
 
 void TstQrImageService::idleConnectionsTimeOut() {
