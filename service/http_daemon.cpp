@@ -1,16 +1,31 @@
 #include "service/http_daemon.h"
 
+#include "service/head_watch.h"
 #include "service/qr_service.h"
 
 #include <arpa/inet.h>
 #include <microhttpd.h>
+#include <sys/resource.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 namespace qrservice {
+
+// What the request handler keeps up to date: when the latest request came
+// (in steady_clock ticks, for the idle exit), and the watch that stops timing
+// a connection once its head is in.
+struct ServedRequests {
+    ServedRequests(std::chrono::steady_clock::rep now, std::unique_ptr<HeadWatch> headWatch)
+        : lastRequest(now), watch(std::move(headWatch)) {}
+    std::atomic<std::chrono::steady_clock::rep> lastRequest;
+    std::unique_ptr<HeadWatch> watch;
+};
+
 namespace {
 
 // Request line, header fields and the output buffer share this pool. It holds
@@ -52,6 +67,35 @@ void* RememberTarget(void*, const char* uri, MHD_Connection*) {
 void ForgetTarget(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
     delete static_cast<std::string*>(*context);
     *context = nullptr;
+}
+
+void TrackConnection(void* watch, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code) {
+    auto* headWatch = static_cast<HeadWatch*>(watch);
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+        headWatch->forget(connection);
+        return;
+    }
+    const MHD_ConnectionInfo* socket = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (!socket) return;
+    try {
+        headWatch->opened(connection, socket->connect_fd);
+    } catch (...) {
+        // Out of memory: a connection nobody watches beats refusing it here.
+    }
+}
+
+// Open files are the one bound on how many clients can wait at once, and the
+// soft limit is often a tenth of what the system allows: take all of it.
+// Returns the limit now in force.
+rlim_t RaiseOpenFileLimit() {
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0) return 0;
+    if (files.rlim_cur < files.rlim_max) {
+        const rlim_t before = files.rlim_cur;
+        files.rlim_cur = files.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &files) != 0) files.rlim_cur = before;
+    }
+    return files.rlim_cur;
 }
 
 MHD_Result AddHeaderSize(void* total, MHD_ValueKind, const char* name, const char* value) {
@@ -108,10 +152,13 @@ MHD_Result QueueAnswer(MHD_Connection* connection, const Answer& answer) {
 
 // Answers on the first call, before any request body is read: no method
 // this service accepts carries one.
-MHD_Result HandleRequest(void* lastRequest, MHD_Connection* connection, const char*, const char* method,
-                         const char*, const char*, std::size_t*, void** context) {
-    static_cast<std::atomic<std::chrono::steady_clock::rep>*>(lastRequest)
-        ->store(std::chrono::steady_clock::now().time_since_epoch().count());
+MHD_Result HandleRequest(void* state, MHD_Connection* connection, const char*, const char* method, const char*,
+                         const char*, std::size_t*, void** context) {
+    auto& served = *static_cast<ServedRequests*>(state);
+    served.lastRequest.store(std::chrono::steady_clock::now().time_since_epoch().count());
+    // The head is in, and answering this early makes libmicrohttpd close
+    // the connection after the answer: no second head to watch for.
+    served.watch->forget(connection);
     try {
         const auto* target = static_cast<const std::string*>(*context);
         if (!target) return MHD_NO;
@@ -134,35 +181,53 @@ MHD_Result HandleRequest(void* lastRequest, MHD_Connection* connection, const ch
 std::variant<std::unique_ptr<HttpDaemon>, std::string> HttpDaemon::Start(const ServiceOptions& options,
                                                                          int listenFd) {
     sockaddr_in address = options.listen;
+    const unsigned fileLimit = static_cast<unsigned>(std::min<rlim_t>(RaiseOpenFileLimit(), UINT_MAX));
+    const unsigned connectionLimit = FitConnectionLimit(options.maxConnections, options.threads, fileLimit);
+    if (connectionLimit < options.maxConnections) {
+        LogLine("at most %u connections: the open-file limit is %u", connectionLimit, fileLimit);
+    }
+    std::unique_ptr<HeadWatch> watch;
+    try {
+        const unsigned seconds = options.headTimeoutSeconds;
+        watch = std::make_unique<HeadWatch>(std::chrono::seconds(seconds), [seconds](std::size_t count) {
+            LogLine("closing %zu connection(s) without a complete request head after %u s", count, seconds);
+        });
+    } catch (...) {
+        return std::string("cannot start the thread that closes slow connections");
+    }
     std::vector<MHD_OptionItem> settings = {
         // Callbacks go in the value, their closure in the pointer; the logger
         // comes first, so that it sees every message.
         {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(LogLibraryMessage), nullptr},
         listenFd >= 0 ? MHD_OptionItem{MHD_OPTION_LISTEN_SOCKET, listenFd, nullptr}
                       : MHD_OptionItem{MHD_OPTION_SOCK_ADDR, 0, &address},
-        {MHD_OPTION_CONNECTION_LIMIT, options.maxConnections, nullptr},
+        {MHD_OPTION_CONNECTION_LIMIT, connectionLimit, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, options.timeoutSeconds, nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemoryBytes, nullptr},
         {MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(RememberTarget), nullptr},
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(ForgetTarget), nullptr},
+        {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(TrackConnection), watch.get()},
     };
     // One thread is the polling thread itself; MHD warns about a pool of one.
     if (options.threads > 1) settings.push_back({MHD_OPTION_THREAD_POOL_SIZE, options.threads, nullptr});
     settings.push_back({MHD_OPTION_END, 0, nullptr});
 
-    auto lastRequest = std::make_unique<std::atomic<Clock::rep>>(Clock::now().time_since_epoch().count());
+    auto served = std::make_unique<ServedRequests>(Clock::now().time_since_epoch().count(), std::move(watch));
     MHD_Daemon* daemon = MHD_start_daemon(MHD_USE_AUTO_INTERNAL_THREAD | MHD_USE_ERROR_LOG,
                                           ntohs(address.sin_port), nullptr, nullptr, HandleRequest,
-                                          lastRequest.get(), MHD_OPTION_ARRAY, settings.data(), MHD_OPTION_END);
+                                          served.get(), MHD_OPTION_ARRAY, settings.data(), MHD_OPTION_END);
     if (listenFd >= 0) {
         if (!daemon) return "cannot serve " + options.socketPath;
-        return std::unique_ptr<HttpDaemon>(new HttpDaemon(daemon, options.socketPath, std::move(lastRequest)));
+        return std::unique_ptr<HttpDaemon>(new HttpDaemon(daemon, options.socketPath, std::move(served)));
     }
     if (!daemon) return "cannot listen on " + AddressText(address);
     const MHD_DaemonInfo* port = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT);
     if (port) address.sin_port = htons(port->port);
-    return std::unique_ptr<HttpDaemon>(new HttpDaemon(daemon, AddressText(address), std::move(lastRequest)));
+    return std::unique_ptr<HttpDaemon>(new HttpDaemon(daemon, AddressText(address), std::move(served)));
 }
+
+HttpDaemon::HttpDaemon(MHD_Daemon* daemon, std::string bound, std::unique_ptr<ServedRequests> served)
+    : daemon_(daemon), bound_(std::move(bound)), served_(std::move(served)) {}
 
 HttpDaemon::~HttpDaemon() {
     MHD_stop_daemon(daemon_);
@@ -170,7 +235,7 @@ HttpDaemon::~HttpDaemon() {
 
 bool HttpDaemon::idleFor(std::chrono::seconds quiet) const {
     const MHD_DaemonInfo* open = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_CURRENT_CONNECTIONS);
-    const Clock::time_point last{Clock::duration(lastRequest_->load())};
+    const Clock::time_point last{Clock::duration(served_->lastRequest.load())};
     return open && open->num_connections == 0 && Clock::now() - last >= quiet;
 }
 

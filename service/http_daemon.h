@@ -14,11 +14,17 @@ struct MHD_Daemon;
 
 namespace qrservice {
 
+struct ServedRequests;
+
 class HttpDaemon {
 public:
     // Binds options.listen, or takes listenFd when it is an already listening
     // socket (closed when serving stops), and starts serving at once on
     // options.threads worker threads; the error text says why when it cannot.
+    // Raises the soft open-file limit to the hard one and serves as many
+    // connections as it allows, up to options.maxConnections; a connection
+    // whose request head is not complete within options.headTimeoutSeconds
+    // is closed.
     static std::variant<std::unique_ptr<HttpDaemon>, std::string> Start(const ServiceOptions& options,
                                                                         int listenFd = -1);
 
@@ -36,12 +42,10 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    HttpDaemon(MHD_Daemon* daemon, std::string bound, std::unique_ptr<std::atomic<Clock::rep>> lastRequest)
-        : daemon_(daemon), bound_(std::move(bound)), lastRequest_(std::move(lastRequest)) {}
+    HttpDaemon(MHD_Daemon* daemon, std::string bound, std::unique_ptr<ServedRequests> served);
     MHD_Daemon* daemon_;
     std::string bound_;
-    // When the latest request came, in Clock ticks; the handler writes it.
-    std::unique_ptr<std::atomic<Clock::rep>> lastRequest_;
+    std::unique_ptr<ServedRequests> served_;  // outlives the daemon, whose callbacks use it
 };
 
 }  // namespace qrservice

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 
@@ -60,9 +61,12 @@ std::string UsageText(std::string_view defaultListen, unsigned defaultThreads) {
            ")\n"
            "  --max-connections N    open connections at most, 1.." +
            number(kMaxMaxConnections) + " (default " + number(kDefaultMaxConnections) +
-           ")\n"
+           "; fewer if the open-file limit is lower)\n"
            "  --timeout SECONDS      close a connection idle this long, 1.." +
            number(kMaxTimeoutSeconds) + " (default " + number(kDefaultTimeoutSeconds) +
+           ")\n"
+           "  --head-timeout SECONDS close a connection whose request head takes longer, 1.." +
+           number(kMaxHeadTimeoutSeconds) + " (default " + number(kDefaultHeadTimeoutSeconds) +
            ")\n"
            "  --socket PATH          serve the Unix socket PATH (absolute; mode 0600) instead of\n"
            "                         --listen; one service a socket, a stale socket file is replaced\n"
@@ -86,6 +90,7 @@ std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vec
         {"--threads", 1, kMaxThreads, &ServiceOptions::threads},
         {"--max-connections", 1, kMaxMaxConnections, &ServiceOptions::maxConnections},
         {"--timeout", 1, kMaxTimeoutSeconds, &ServiceOptions::timeoutSeconds},
+        {"--head-timeout", 1, kMaxHeadTimeoutSeconds, &ServiceOptions::headTimeoutSeconds},
         {"--idle-exit", 1, kMaxIdleExitSeconds, &ServiceOptions::idleExitSeconds},
     };
 
@@ -135,6 +140,12 @@ std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vec
     }
     if (listenGiven && !options.socketPath.empty()) return BadCommandLine("--listen and --socket exclude each other");
     return options;
+}
+
+unsigned FitConnectionLimit(unsigned requested, unsigned threads, unsigned openFiles) {
+    constexpr unsigned kOwnFiles = 16;
+    const unsigned reserved = kOwnFiles + 2 * threads;
+    return std::clamp(openFiles > reserved ? openFiles - reserved : 0u, 1u, std::max(requested, 1u));
 }
 
 }  // namespace qrservice

@@ -11,10 +11,15 @@
 namespace qrservice {
 
 inline constexpr unsigned kMaxThreads = 64;
-inline constexpr unsigned kDefaultMaxConnections = 256;
-inline constexpr unsigned kMaxMaxConnections = 768;  // stays under the usual limit of 1024 open files
+// Hundreds of clients that never finish their request must leave room for
+// the real ones; the open-file limit may cut this down at start.
+inline constexpr unsigned kDefaultMaxConnections = 4096;
+inline constexpr unsigned kMaxMaxConnections = 65536;
 inline constexpr unsigned kDefaultTimeoutSeconds = 10;
 inline constexpr unsigned kMaxTimeoutSeconds = 3600;
+// A request head comes in one write from a real client on this machine.
+inline constexpr unsigned kDefaultHeadTimeoutSeconds = 3;
+inline constexpr unsigned kMaxHeadTimeoutSeconds = 600;
 inline constexpr unsigned kMaxIdleExitSeconds = 86400;
 
 struct ServiceOptions {
@@ -24,6 +29,7 @@ struct ServiceOptions {
     unsigned threads = 1;
     unsigned maxConnections = kDefaultMaxConnections;
     unsigned timeoutSeconds = kDefaultTimeoutSeconds;
+    unsigned headTimeoutSeconds = kDefaultHeadTimeoutSeconds;
 };
 
 // The program ends without serving: after --help or --version (status 0,
@@ -39,12 +45,18 @@ std::string UsageText(std::string_view defaultListen, unsigned defaultThreads);
 // Reads the arguments after the program name: --listen ADDR:PORT (dotted
 // IPv4 address), --threads N (1..kMaxThreads), --max-connections N
 // (1..kMaxMaxConnections), --timeout SECONDS (1..kMaxTimeoutSeconds),
-// --socket PATH (absolute, short enough for a Unix socket address; not with
-// --listen), --idle-exit SECONDS (1..kMaxIdleExitSeconds), --help and
-// --version. Omitted options take the defaults. A defaultListen that is not
-// itself a valid ADDR:PORT ends it with status 2 and a message naming it.
+// --head-timeout SECONDS (1..kMaxHeadTimeoutSeconds), --socket PATH
+// (absolute, short enough for a Unix socket address; not with --listen),
+// --idle-exit SECONDS (1..kMaxIdleExitSeconds), --help and --version.
+// Omitted options take the defaults. A defaultListen that is not itself a
+// valid ADDR:PORT ends it with status 2 and a message naming it.
 std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vector<std::string_view>& args,
                                                                   std::string_view defaultListen,
                                                                   unsigned defaultThreads);
+
+// How many connections fit beside the service's own files (standard streams,
+// listening socket, two per worker thread) under an open-file limit of
+// openFiles: requested, or fewer when the limit is lower, but at least 1.
+unsigned FitConnectionLimit(unsigned requested, unsigned threads, unsigned openFiles);
 
 }  // namespace qrservice

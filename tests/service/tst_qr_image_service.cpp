@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,6 +22,9 @@ namespace {
 
 // Far beyond any answer's time; only stops a hung test.
 constexpr int kHangGuardSeconds = 10;
+// Well over the 256 connections that once held every slot of the service.
+constexpr int kSlowClients = 500;
+constexpr auto kTrickleInterval = std::chrono::milliseconds(100);
 
 class Socket {
 public:
@@ -139,6 +143,7 @@ private slots:
     void roundTrip();
     void logsOneLineWithoutPayload();
     void slowClientsDoNotBlockOthers();
+    void tricklingHeadIsClosed();
     void idleConnectionsTimeOut();
     void connectionLimitQueuesNewClients();
     void stopsCleanly_data();
@@ -149,6 +154,12 @@ private:
 };
 
 void TstQrImageService::initTestCase() {
+    // The slow clients need a file each.
+    rlimit files{};
+    QVERIFY(getrlimit(RLIMIT_NOFILE, &files) == 0);
+    files.rlim_cur = files.rlim_max;
+    QVERIFY(setrlimit(RLIMIT_NOFILE, &files) == 0);
+    QVERIFY2(files.rlim_cur > kSlowClients + 64, "the hard open-file limit is too low for this test");
     service_ = std::make_unique<ServiceProcess>();
 }
 
@@ -282,19 +293,45 @@ void TstQrImageService::logsOneLineWithoutPayload() {
     QCOMPARE(log.count("GET /api.php 400"), 1);
 }
 
-// Half a request line on each, then silence: the service must not wait on
-// them before answering someone else. They outlast the hang guard, so a
-// service that waited would leave the reply empty.
+// Part of a request line on each, then a byte every round: each byte keeps
+// the connection from going idle. The service must answer someone else at
+// once, not after they give up, which here is never.
 void TstQrImageService::slowClientsDoNotBlockOthers() {
-    ServiceProcess service({"--timeout", std::to_string(kHangGuardSeconds * 6)});
+    ServiceProcess service({"--timeout", "600", "--head-timeout", "600"});
     std::vector<std::unique_ptr<Socket>> slowClients;
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < kSlowClients; ++i) {
         slowClients.push_back(std::make_unique<Socket>(service.port()));
         QVERIFY(slowClients.back()->connected());
         slowClients.back()->send("GET /api.php?te");
     }
-    const HttpReply reply = Exchange(service.port(), GetRequest(DesktopTarget("still served")));
-    QCOMPARE(reply.status, 200);
+    Socket probe(service.port());
+    probe.send(GetRequest(DesktopTarget("still served")));
+    bool answered = false;
+    for (int round = 0; round < 20 && !answered; ++round) {
+        answered = probe.readableWithin(kTrickleInterval);
+        for (const auto& slow : slowClients) slow->send("x");
+    }
+    QVERIFY(answered);
+    QCOMPARE(ParseReply(probe.receiveAll()).status, 200);
+}
+
+// A client that trickles its head is never idle; the head time-out still
+// ends it.
+void TstQrImageService::tricklingHeadIsClosed() {
+    ServiceProcess service({"--timeout", "600", "--head-timeout", "1"});
+    Socket slow(service.port());
+    slow.send("GET /api.php?te");
+    bool ended = false;
+    for (int round = 0; round < 50 && !ended; ++round) {
+        ended = slow.readableWithin(kTrickleInterval);
+        slow.send("x");
+    }
+    QVERIFY(ended);
+    bool closedByServer = false;
+    QCOMPARE(slow.receiveAll(&closedByServer), QByteArray());
+    QVERIFY(closedByServer);
+    const QByteArray log = QByteArray::fromStdString(service.log());
+    QVERIFY2(log.contains("closing 1 connection(s) without a complete request head after 1 s"), log.constData());
 }
 
 void TstQrImageService::idleConnectionsTimeOut() {

@@ -68,6 +68,10 @@ private slots:
     void badBuiltInListenAddress();
     void privateSocketCommandLine_data();
     void privateSocketCommandLine();
+    void headTimeout_data();
+    void headTimeout();
+    void connectionLimit_data();
+    void connectionLimit();
 };
 
 void TstQrServiceCore::percentDecode_data() {
@@ -388,6 +392,52 @@ void TstQrServiceCore::privateSocketCommandLine() {
     QVERIFY(std::holds_alternative<ServiceOptions>(parsed));
     QTEST(QString::fromStdString(std::get<ServiceOptions>(parsed).socketPath), "output");
     QTEST(std::get<ServiceOptions>(parsed).idleExitSeconds, "idleExit");
+}
+
+void TstQrServiceCore::headTimeout_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<unsigned>("seconds");  // 0: a bad command line
+    QTest::newRow("default") << QStringList() << kDefaultHeadTimeoutSeconds;
+    QTest::newRow("given") << QStringList{"--head-timeout", "7"} << 7u;
+    QTest::newRow("longest") << QStringList{"--head-timeout", "600"} << 600u;
+    QTest::newRow("zero") << QStringList{"--head-timeout", "0"} << 0u;
+    QTest::newRow("too long") << QStringList{"--head-timeout", "601"} << 0u;
+    QTest::newRow("missing value") << QStringList{"--head-timeout"} << 0u;
+}
+
+void TstQrServiceCore::headTimeout() {
+    QFETCH(QStringList, args);
+    QFETCH(unsigned, seconds);
+    std::vector<std::string> storage;
+    for (const QString& arg : args) storage.push_back(arg.toStdString());
+    const auto parsed = ParseServiceOptions({storage.begin(), storage.end()}, "127.0.0.1:8731", 2);
+    if (seconds == 0) {
+        QVERIFY(std::holds_alternative<CommandLineExit>(parsed));
+        QCOMPARE(std::get<CommandLineExit>(parsed).status, 2);
+        return;
+    }
+    QVERIFY(std::holds_alternative<ServiceOptions>(parsed));
+    QCOMPARE(std::get<ServiceOptions>(parsed).headTimeoutSeconds, seconds);
+}
+
+void TstQrServiceCore::connectionLimit_data() {
+    QTest::addColumn<unsigned>("requested");
+    QTest::addColumn<unsigned>("threads");
+    QTest::addColumn<unsigned>("openFiles");
+    QTest::addColumn<unsigned>("limit");
+    QTest::newRow("files to spare") << 4096u << 2u << 1048576u << 4096u;
+    QTest::newRow("usual soft limit") << 4096u << 2u << 1024u << 1004u;
+    QTest::newRow("every thread takes two") << 4096u << 64u << 1024u << 880u;
+    QTest::newRow("just enough") << 10u << 1u << 28u << 10u;
+    QTest::newRow("one short") << 10u << 1u << 27u << 9u;
+    QTest::newRow("no room at all") << 10u << 1u << 5u << 1u;
+}
+
+void TstQrServiceCore::connectionLimit() {
+    QFETCH(unsigned, requested);
+    QFETCH(unsigned, threads);
+    QFETCH(unsigned, openFiles);
+    QTEST(FitConnectionLimit(requested, threads, openFiles), "limit");
 }
 
 QTEST_GUILESS_MAIN(TstQrServiceCore)
