@@ -8,7 +8,7 @@
 
 void DesktopPlatform::messageBox(const std::string& text, int flags, const std::string& title)
 {
-    const auto icon = flags == kInformationIcon ? QMessageBox::Information : QMessageBox::Critical;
+    const auto icon = flags == msgbox::kInformationIcon ? QMessageBox::Information : QMessageBox::Critical;
     // Owned by no window and application-modal: every window of the program
     // waits until the box is closed.
     QMessageBox box(icon, QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok);

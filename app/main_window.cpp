@@ -253,7 +253,7 @@ void MainWindow::onTextEdited()
 void MainWindow::run(const qr::PageOutcome& outcome)
 {
     if (const auto* refusal = std::get_if<qr::Refusal>(&outcome)) {
-        platform_.messageBox(refusal->message, kStopIcon, refusal->title);
+        platform_.messageBox(refusal->message, msgbox::kStopIcon, refusal->title);
         return;
     }
     const auto& request = std::get<qr::QrRequest>(outcome);
@@ -307,7 +307,7 @@ void MainWindow::ShowQrImage(const std::string& prefix, const std::string& encod
     // An error page stays stored as the picture but shows nothing, so the
     // user hears of it just as of an empty answer.
     if (picture_->shownImage().isNull())
-        platform_.messageBox(std::string(qr::kGenerateFailedMessage), kStopIcon, std::string(qr::kErrorTitle));
+        platform_.messageBox(std::string(qr::kGenerateFailedMessage), msgbox::kStopIcon, std::string(msgbox::kErrorTitle));
 }
 
 void MainWindow::SelectSaveFormat(const QAbstractButton& clicked, const std::string& format)

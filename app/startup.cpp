@@ -46,7 +46,7 @@ int RunQrGenerator(int& argc, char** argv)
     try {
         window = std::make_unique<MainWindow>(platform);
     } catch (const std::exception&) {
-        platform.messageBox("主窗口创建失败，程序无法启动。", kStopIcon, "错误");
+        platform.messageBox("主窗口创建失败，程序无法启动。", msgbox::kStopIcon, std::string(msgbox::kErrorTitle));
         return 1;
     }
     window->show();

@@ -3,6 +3,8 @@
 // its controls, calls these and shows the results.
 #pragma once
 
+#include "msgbox/msgbox.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -77,7 +79,6 @@ std::string RequestPrefix(RequestKind kind, std::string_view serviceBase);
 
 // ---- The generator pages ---------------------------------------------------
 
-inline constexpr std::string_view kErrorTitle = "错误";
 inline constexpr std::string_view kGenerateFailedMessage = "生成二维码失败！建议减少字数试试！";
 
 // A failed field check: shown in a message box with the stop icon.

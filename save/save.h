@@ -3,6 +3,8 @@
 // the save procedure. Plain C++, no GUI.
 #pragma once
 
+#include "msgbox/msgbox.h"
+
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -138,9 +140,6 @@ struct SaveMessage {
     bool operator==(const SaveMessage&) const = default;
 };
 
-inline constexpr int kStopIconFlags = 16;
-inline constexpr int kInformationIconFlags = 64;
-inline constexpr std::string_view kErrorTitle = "错误";
 inline constexpr std::string_view kNoticeTitle = "温馨提示";
 
 // The input checks, in the order they run.
@@ -171,7 +170,7 @@ struct SaveOutcome {
 // it and writes it atomically to SavedFilePath(folder, now(), format). `now`
 // is called once, after the checks pass. Nothing but that file is created,
 // and it only when the outcome reports kSavedText; any failure is reported
-// with the stop icon and title kErrorTitle.
+// with msgbox::kStopIcon and title msgbox::kErrorTitle.
 SaveOutcome SavePicture(const SaveRequest& request, const std::function<std::tm()>& now);
 
 }  // namespace save

@@ -124,7 +124,7 @@ void TestEndToEnd::savedFilesRoundTrip()
     SetContent(Find(*window_, "编辑框1"), width);
     QTest::mouseClick(Find(*window_, "按钮7"), Qt::LeftButton);
 
-    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{"保存完成！请查看", kInformationIcon, "温馨提示"}}));
+    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{"保存完成！请查看", msgbox::kInformationIcon, "温馨提示"}}));
     const QString saved = folder.filePath(QStringLiteral("2016年12月30日21时5分2秒二维码文件.") + extension);
     QFile file(saved);
     QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(saved));

@@ -148,7 +148,7 @@ void TestGenerate::pages()
 
     if (!message.isEmpty()) {
         QCOMPARE(platform_.messages,
-                 (std::vector<ShownMessage>{{message.toStdString(), kStopIcon, title.toStdString()}}));
+                 (std::vector<ShownMessage>{{message.toStdString(), msgbox::kStopIcon, title.toStdString()}}));
         QCOMPARE(server_->connectionCount(), 0);
         return;
     }
@@ -240,7 +240,7 @@ void TestGenerate::failedFetches()
     auto* picture = Find<PictureBox>(*window_, "图片框1");
     QCOMPARE(picture->picture(), std::vector<std::uint8_t>(stored.begin(), stored.end()));
     QVERIFY(picture->shownImage().isNull());
-    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kFailed, kStopIcon, "错误"}}));
+    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kFailed, msgbox::kStopIcon, "错误"}}));
 }
 
 void TestGenerate::unreachableHostEmptiesPicture()
@@ -251,7 +251,7 @@ void TestGenerate::unreachableHostEmptiesPicture()
     Find<PictureBox>(window, "图片框1")->setPicture(Find<PictureBox>(*window_, "图片框1")->picture());
     QTest::mouseClick(Find(window, "按钮1"), Qt::LeftButton);
     QVERIFY(Find<PictureBox>(window, "图片框1")->picture().empty());
-    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kFailed, kStopIcon, "错误"}}));
+    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kFailed, msgbox::kStopIcon, "错误"}}));
 }
 
 void TestGenerate::lengthLimit_data()
@@ -286,7 +286,7 @@ void TestGenerate::lengthLimit()
     if (sent)
         QVERIFY(platform_.messages.empty());
     else
-        QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kFailed, kStopIcon, "错误"}}));
+        QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kFailed, msgbox::kStopIcon, "错误"}}));
 }
 
 QTEST_MAIN(TestGenerate)

@@ -61,10 +61,10 @@ struct Clock {
 };
 
 save::SaveMessage Error(const QString& text) {
-    return {text.toStdString(), save::kStopIconFlags, std::string(save::kErrorTitle)};
+    return {text.toStdString(), msgbox::kStopIcon, std::string(msgbox::kErrorTitle)};
 }
 
-const save::SaveMessage kSaved{std::string(save::kSavedText), save::kInformationIconFlags,
+const save::SaveMessage kSaved{std::string(save::kSavedText), msgbox::kInformationIcon,
                                std::string(save::kNoticeTitle)};
 
 QString Describe(const save::SaveMessage& message) {
