@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QTranslator>
 
+#include <csignal>
 #include <exception>
 #include <memory>
 
@@ -34,8 +35,14 @@ void CentreOnPrimaryScreen(QWidget& window)
                 screen.y() + (screen.height() - outer.height()) / 2);
 }
 
+void IgnoreFileSizeLimitSignal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
 int RunQrGenerator(int& argc, char** argv)
 {
+    IgnoreFileSizeLimitSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qrgen"));
     QApplication::setWindowIcon(AppIcon());
