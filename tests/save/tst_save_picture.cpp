@@ -318,6 +318,12 @@ private slots:
         QTest::newRow("PNG bomb 8192 x 8192 RGBA") << PngFile({Ihdr(8192, 8192, 8, 6), Idat(Bytes(4, 0), 4), Iend()});
         QTest::newRow("PNG bomb 8192 x 8192 RGBA interlaced") << PngFile({interlacedIhdr, Idat(Bytes(4, 0), 4), Iend()});
         QTest::newRow("PNG 8193 wide") << PngFile({Ihdr(8193, 1, 8, 0), Idat(Bytes(8193, 0), 8193), Iend()});
+        QTest::newRow("PNG index beyond palette")
+            << PngFile({Ihdr(2, 1, 8, 3), {"PLTE", {255, 0, 0}}, Idat({0, 1}, 2), Iend()});
+        QTest::newRow("PNG index beyond palette")
+            << PngFile({Ihdr(2, 1, 8, 3), {"PLTE", {255, 0, 0}}, Idat({0, 1}, 2), Iend()});
+        QTest::newRow("PNG 2-bit index beyond palette")
+            << PngFile({Ihdr(2, 1, 2, 3), {"PLTE", {255, 0, 0}}, Idat({0x10}, 1), Iend()});
         QTest::newRow("PNG palette without PLTE") << PngFile({Ihdr(1, 1, 8, 3), Idat({0}, 1), Iend()});
         QTest::newRow("JPEG cut in half") << Prefix(jpeg, jpeg.size() / 2);
         QTest::newRow("JPEG marker soup") << Bytes{0xFF, 0xD8, 0xFF, 0x12, 0x34, 0x56, 0x78, 0x9A};
