@@ -297,17 +297,18 @@ void MainWindow::GenerateWifiQr()
 
 void MainWindow::ShowQrImage(const std::string& prefix, const std::string& encodedPayload)
 {
-    qr::Bytes bytes;
+    qr::FetchResult fetched;
     {
         // The fetch runs on this thread: the window takes no input meanwhile.
         const BusyWhileFetching busy;
-        bytes = qr::FetchUrl(prefix + encodedPayload, service_.limits);
+        fetched = qr::FetchUrl(prefix + encodedPayload, service_.limits);
     }
-    picture_->setPicture(std::move(bytes));
+    picture_->setPicture(std::move(fetched.body));
     // An error page stays stored as the picture but shows nothing, so the
     // user hears of it just as of an empty answer.
     if (picture_->shownImage().isNull())
-        platform_.messageBox(std::string(qr::kGenerateFailedMessage), msgbox::kStopIcon, std::string(msgbox::kErrorTitle));
+        platform_.messageBox(qr::GenerateFailedMessage(fetched.failure), msgbox::kStopIcon,
+                             std::string(msgbox::kErrorTitle));
 }
 
 void MainWindow::SelectSaveFormat(const QAbstractButton& clicked, const std::string& format)
