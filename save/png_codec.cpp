@@ -111,7 +111,7 @@ bool RunPngRead(PngReadJob* job) {
     const png_uint_32 width = png_get_image_width(png, info);
     const png_uint_32 height = png_get_image_height(png, info);
     const int channels = png_get_channels(png, info);
-    const std::optional<std::size_t> size = PixelBytes(width, height, channels);
+    const std::optional<std::size_t> size = DecodedPixelBytes(width, height, channels);
     const bool layoutKnown = job->paletteEntries > 0 ? channels == 1 : channels == 3 || channels == 4;
     if (!size || !layoutKnown || png_get_rowbytes(png, info) != width * channels)
         png_error(png, "unsupported image size or layout");

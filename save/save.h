@@ -22,6 +22,15 @@ using Bytes = std::vector<std::uint8_t>;
 // Larger images are refused before any pixel memory is allocated.
 inline constexpr int kMaxImageDimension = 8192;
 
+// The most pixels a decoded picture may have. The window asks the service
+// for 300 x 300; the largest QR symbol (version 40: 177 modules and a quiet
+// zone of 4 on each side) takes 185 x 185 at one pixel a module, and this
+// leaves room for 5 pixels a module, or a service answering three times
+// larger than asked. A file of a few hundred bytes can claim any size (an
+// arithmetic-coded JPEG decodes missing data as zeros), so this bound is what
+// keeps such a file at about 30 MiB and a few tenths of a second at most.
+inline constexpr long long kMaxDecodedPixels = 1024 * 1024;
+
 // 8-bit RGB, rows top to bottom, no padding: rgb.size() == 3 * width * height.
 struct Image {
     int width = 0;
@@ -33,7 +42,8 @@ struct Image {
 // (grey or colour; CMYK is refused) or BMP (1-, 4- and 8-bit palette, 24- and
 // 32-bit, uncompressed, either row order), recognised by content. Returns
 // nothing for unknown, truncated or corrupt bytes, for images over
-// kMaxImageDimension on a side and, before allocating their pixels, for PNG
+// kMaxImageDimension on a side or of more than kMaxDecodedPixels pixels and,
+// before allocating their pixels, for PNG
 // and Huffman-coded JPEG files too small to hold the size they claim; `error`,
 // when given, then receives a one-line reason. Prints nothing, so it may be
 // used to test whether bytes are an image.

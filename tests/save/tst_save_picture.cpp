@@ -21,6 +21,7 @@
 #include <optional>
 
 using fixtures::Bytes;
+using fixtures::JpegClaiming;
 
 Q_DECLARE_METATYPE(Bytes)
 
@@ -93,19 +94,6 @@ QSize DecodedSize(const QString& path) {
     const QByteArray contents = Contents(path);
     const std::optional<save::Image> image = save::DecodeImage(Bytes(contents.begin(), contents.end()));
     return image ? QSize(image->width, image->height) : QSize();
-}
-
-// `jpeg` with its frame header (baseline or progressive) claiming width x height.
-Bytes JpegClaiming(Bytes jpeg, int width, int height) {
-    for (std::size_t at = 0; at + 9 < jpeg.size(); ++at)
-        if (jpeg[at] == 0xFF && (jpeg[at + 1] == 0xC0 || jpeg[at + 1] == 0xC2)) {
-            jpeg[at + 5] = static_cast<std::uint8_t>(height >> 8);
-            jpeg[at + 6] = static_cast<std::uint8_t>(height);
-            jpeg[at + 7] = static_cast<std::uint8_t>(width >> 8);
-            jpeg[at + 8] = static_cast<std::uint8_t>(width);
-            break;
-        }
-    return jpeg;
 }
 
 Bytes Prefix(const Bytes& bytes, std::size_t length) {
@@ -331,6 +319,15 @@ private slots:
         QTest::newRow("JPEG bomb 8192 x 8192") << JpegClaiming(smallJpeg, 8192, 8192);
         QTest::newRow("JPEG progressive bomb 8192 x 8192") << JpegClaiming(smallProgressiveJpeg, 8192, 8192);
         QTest::newRow("JPEG 8193 wide") << JpegClaiming(smallJpeg, 8193, 16);
+        // A few hundred bytes that would decode to hundreds of MiB: arithmetic
+        // coding takes the missing data as zeros, at no cost in the file.
+        const Bytes arithmeticJpeg =
+            fixtures::JpegFile(16, 16, fixtures::JpegColour::Rgb, Bytes(3 * 256, 0x80), fixtures::JpegCoding::Arithmetic);
+        QTest::newRow("JPEG arithmetic bomb 8192 x 8192") << JpegClaiming(arithmeticJpeg, 8192, 8192);
+        QTest::newRow("JPEG arithmetic 1025 x 1024") << JpegClaiming(arithmeticJpeg, 1025, 1024);
+        QTest::newRow("JPEG arithmetic progressive bomb 8192 x 8192")
+            << JpegClaiming(fixtures::ScanHeavyJpeg(10), 8192, 8192);
+        QTest::newRow("JPEG arithmetic 101 scans") << JpegClaiming(fixtures::ScanHeavyJpeg(101), 64, 64);
         QTest::newRow("JPEG CMYK") << fixtures::JpegFile(8, 8, fixtures::JpegColour::Cmyk, Bytes(4 * 64, 0x40));
         QTest::newRow("BMP headers only") << Prefix(bmp, 54);
         QTest::newRow("BMP cut in the pixels") << Prefix(bmp, bmp.size() - 1);
