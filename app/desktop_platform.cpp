@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QUrl>
@@ -24,7 +25,8 @@ std::string DesktopPlatform::pickFolder(const std::string& title)
     // A remote or virtual location has no path the save can write to.
     if (!url.isLocalFile())
         return {};
-    return QDir::cleanPath(url.toLocalFile()).toStdString();
+    const QByteArray path = QFile::encodeName(QDir::cleanPath(url.toLocalFile()));
+    return path.toStdString();
 }
 
 std::tm DesktopPlatform::now()

@@ -5,6 +5,7 @@
 #include "app/length_counter.h"
 #include "save/save.h"
 
+#include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -319,7 +320,8 @@ void MainWindow::SelectSaveFormat(const QAbstractButton& clicked, const std::str
 
 void MainWindow::ChooseSaveFolder()
 {
-    control<QLineEdit>("编辑框3")->setText(QString::fromStdString(platform_.pickFolder("选择文件夹：")));
+    saveFolder_ = platform_.pickFolder("选择文件夹：");
+    control<QLineEdit>("编辑框3")->setText(QFile::decodeName(QByteArray::fromStdString(saveFolder_)));
 }
 
 void MainWindow::MirrorPictureSize()
@@ -333,7 +335,7 @@ void MainWindow::SaveQrImage()
         .picture = picture_->picture(),
         .widthText = text("编辑框1"),
         .heightText = text("编辑框2"),
-        .folder = text("编辑框3"),
+        .folder = saveFolder_,
         .format = saveFormat_,
     };
     const save::SaveOutcome outcome = save::SavePicture(request, [this] { return platform_.now(); });

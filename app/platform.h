@@ -16,7 +16,8 @@ public:
     virtual void messageBox(const std::string& text, int flags, const std::string& title) = 0;
 
     // The folder the user picked, as a local path without trailing "/" (the
-    // root stays "/"); "" when cancelled or when the choice is no local folder.
+    // root stays "/"), in the bytes the file system names it with, which need
+    // not be UTF-8; "" when cancelled or when the choice is no local folder.
     virtual std::string pickFolder(const std::string& title) = 0;
 
     // The local date and time, to the second.

@@ -389,6 +389,21 @@ private slots:
         QCOMPARE(Entries(folder), beforeInFolder);
     }
 
+    // A folder named in GBK ("二维"), not UTF-8: its bytes are used as given.
+    void folderNamedInGbk() {
+        const std::string folder = QFile::encodeName(folder_->path()).toStdString() + "/\xB6\xFE\xCE\xAC";
+        QCOMPARE(mkdir(folder.c_str(), 0700), 0);
+        save::SaveRequest request = Request(folder_->path(), "png");
+        request.folder = folder;
+        Clock clock;
+        const save::SaveOutcome outcome = save::SavePicture(request, clock.now());
+        QCOMPARE(Describe(outcome.message), Describe(kSaved));
+        const std::string saved = folder + "/" + kSavedName.toStdString() + "png";
+        QCOMPARE(outcome.savedPath, saved);
+        struct stat status {};
+        QCOMPARE(stat(saved.c_str(), &status), 0);
+    }
+
     // "/" is used as given: the name follows a doubled slash and lands in the root.
     void rootFolder() {
         if (access("/", W_OK) != 0)
