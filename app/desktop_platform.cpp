@@ -25,8 +25,9 @@ std::string DesktopPlatform::pickFolder(const std::string& title)
     // A remote or virtual location has no path the save can write to.
     if (!url.isLocalFile())
         return {};
-    const QByteArray path = QFile::encodeName(QDir::cleanPath(url.toLocalFile()));
-    return path.toStdString();
+    // Back to the file system's bytes. Qt's own dialog lists no folder whose
+    // name is not UTF-8, so such a folder cannot be picked here at all.
+    return QFile::encodeName(QDir::cleanPath(url.toLocalFile())).toStdString();
 }
 
 std::tm DesktopPlatform::now()
