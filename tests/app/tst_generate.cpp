@@ -1,5 +1,6 @@
 // The generate buttons against a real HTTP server on 127.0.0.1: what each
 // page checks, what it requests and what the picture box then holds.
+#include "save/fixtures.h"
 #include "support/fake_platform.h"
 #include "support/fixture_server.h"
 #include "window_driver.h"
@@ -230,6 +231,13 @@ void TestGenerate::failedFetches_data()
     QTest::newRow("200 empty") << HttpAnswer(200, "") << QByteArray() << kNoPicture;
     QTest::newRow("truncated PNG") << HttpAnswer(200, testsupport::SamplePng().substr(0, 40))
                                    << QByteArray::fromStdString(testsupport::SamplePng().substr(0, 40)) << kNoPicture;
+    // Two hundred bytes that would decode to 192 MiB: refused, not shown.
+    const save::Bytes flat(3 * 16 * 16, 0x80);
+    const save::Bytes bomb = fixtures::JpegClaiming(
+        fixtures::JpegFile(16, 16, fixtures::JpegColour::Rgb, flat, fixtures::JpegCoding::Arithmetic), 8192, 8192);
+    QTest::newRow("JPEG bomb 8192 x 8192") << HttpAnswer(200, std::string(bomb.begin(), bomb.end()), "image/jpeg")
+                                           << QByteArray(reinterpret_cast<const char*>(bomb.data()), bomb.size())
+                                           << kNoPicture;
     QTest::newRow("connection reset") << Answer{"HTTP/1.0 200 OK\r\n", Answer::Ending::Reset} << QByteArray()
                                       << kFailed + "\n与二维码图片服务的连接中断了，请稍后再试。";
 }
