@@ -2,13 +2,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QUrl>
 
 void DesktopPlatform::messageBox(const std::string& text, int flags, const std::string& title)
 {
-    const auto icon = flags == kInformationIcon ? QMessageBox::Information : QMessageBox::Critical;
+    const auto icon = flags == msgbox::kInformationIcon ? QMessageBox::Information : QMessageBox::Critical;
     // Owned by no window and application-modal: every window of the program
     // waits until the box is closed.
     QMessageBox box(icon, QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok);
@@ -24,7 +25,9 @@ std::string DesktopPlatform::pickFolder(const std::string& title)
     // A remote or virtual location has no path the save can write to.
     if (!url.isLocalFile())
         return {};
-    return QDir::cleanPath(url.toLocalFile()).toStdString();
+    // Back to the file system's bytes. Qt's own dialog lists no folder whose
+    // name is not UTF-8, so such a folder cannot be picked here at all.
+    return QFile::encodeName(QDir::cleanPath(url.toLocalFile())).toStdString();
 }
 
 std::tm DesktopPlatform::now()

@@ -5,6 +5,7 @@
 #include "app/length_counter.h"
 #include "save/save.h"
 
+#include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -253,7 +254,7 @@ void MainWindow::onTextEdited()
 void MainWindow::run(const qr::PageOutcome& outcome)
 {
     if (const auto* refusal = std::get_if<qr::Refusal>(&outcome)) {
-        platform_.messageBox(refusal->message, kStopIcon, refusal->title);
+        platform_.messageBox(refusal->message, msgbox::kStopIcon, refusal->title);
         return;
     }
     const auto& request = std::get<qr::QrRequest>(outcome);
@@ -297,17 +298,18 @@ void MainWindow::GenerateWifiQr()
 
 void MainWindow::ShowQrImage(const std::string& prefix, const std::string& encodedPayload)
 {
-    qr::Bytes bytes;
+    qr::FetchResult fetched;
     {
         // The fetch runs on this thread: the window takes no input meanwhile.
         const BusyWhileFetching busy;
-        bytes = qr::FetchFromService(service_, prefix + encodedPayload);
+        fetched = qr::FetchFromService(service_, prefix + encodedPayload);
     }
-    picture_->setPicture(std::move(bytes));
+    picture_->setPicture(std::move(fetched.body));
     // An error page stays stored as the picture but shows nothing, so the
     // user hears of it just as of an empty answer.
     if (picture_->shownImage().isNull())
-        platform_.messageBox(std::string(qr::kGenerateFailedMessage), kStopIcon, std::string(qr::kErrorTitle));
+        platform_.messageBox(qr::GenerateFailedMessage(fetched.failure), msgbox::kStopIcon,
+                             std::string(msgbox::kErrorTitle));
 }
 
 void MainWindow::SelectSaveFormat(const QAbstractButton& clicked, const std::string& format)
@@ -318,7 +320,8 @@ void MainWindow::SelectSaveFormat(const QAbstractButton& clicked, const std::str
 
 void MainWindow::ChooseSaveFolder()
 {
-    control<QLineEdit>("编辑框3")->setText(QString::fromStdString(platform_.pickFolder("选择文件夹：")));
+    saveFolder_ = platform_.pickFolder("选择文件夹：");
+    control<QLineEdit>("编辑框3")->setText(QFile::decodeName(QByteArray::fromStdString(saveFolder_)));
 }
 
 void MainWindow::MirrorPictureSize()
@@ -332,7 +335,7 @@ void MainWindow::SaveQrImage()
         .picture = picture_->picture(),
         .widthText = text("编辑框1"),
         .heightText = text("编辑框2"),
-        .folder = text("编辑框3"),
+        .folder = saveFolder_,
         .format = saveFormat_,
     };
     const save::SaveOutcome outcome = save::SavePicture(request, [this] { return platform_.now(); });

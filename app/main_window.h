@@ -45,7 +45,8 @@ public:
     // A format radio box was clicked: `format` becomes SaveFormat() when the
     // box is checked.
     void SelectSaveFormat(const QAbstractButton& clicked, const std::string& format);
-    // Puts the picked folder, or "" when none was picked, into 编辑框3.
+    // Takes the picked folder, or "" when none was picked, as the save folder
+    // and shows it in 编辑框3.
     void ChooseSaveFolder();
     // Copies the width box's text to the height box unchanged.
     void MirrorPictureSize();
@@ -67,6 +68,9 @@ private:
     Platform& platform_;
     qr::ServiceOptions service_;
     std::string saveFormat_;
+    // The folder's bytes as the picker gave them: 编辑框3 shows a readable
+    // form, which loses a name that is not UTF-8 (GBK from another system).
+    std::string saveFolder_;
     QHash<QString, QWidget*> controls_;
     PictureBox* picture_ = nullptr;
     QLabel* counter_ = nullptr;

@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QTranslator>
 
+#include <csignal>
 #include <exception>
 #include <memory>
 
@@ -35,8 +36,14 @@ void CentreOnPrimaryScreen(QWidget& window)
                 screen.y() + (screen.height() - outer.height()) / 2);
 }
 
+void IgnoreFileSizeLimitSignal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
 int RunQrGenerator(int& argc, char** argv)
 {
+    IgnoreFileSizeLimitSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qrgen"));
     QApplication::setWindowIcon(AppIcon());
@@ -52,7 +59,7 @@ int RunQrGenerator(int& argc, char** argv)
     try {
         window = std::make_unique<MainWindow>(platform, service);
     } catch (const std::exception&) {
-        platform.messageBox("主窗口创建失败，程序无法启动。", kStopIcon, "错误");
+        platform.messageBox("主窗口创建失败，程序无法启动。", msgbox::kStopIcon, std::string(msgbox::kErrorTitle));
         return 1;
     }
     window->show();

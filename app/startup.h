@@ -12,5 +12,9 @@ void InstallChineseTranslations(QApplication& app);
 // screen. Call it once the window is shown, when its frame is known.
 void CentreOnPrimaryScreen(QWidget& window);
 
+// Makes a write past the file-size limit (ulimit -f) fail with EFBIG, which
+// the save reports, instead of SIGXFSZ killing the program mid-save.
+void IgnoreFileSizeLimitSignal();
+
 // The program: builds the window, shows it, runs until it is closed.
 int RunQrGenerator(int& argc, char** argv);

@@ -51,9 +51,12 @@ std::optional<UrlParts> SplitUrl(const std::string& text) {
     if (!url || curl_url_set(url.get(), CURLUPART_URL, text.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK) {
         return std::nullopt;
     }
+    // Checked here, as libcurl reports another scheme just as an answer that
+    // is no HTTP.
+    const auto scheme = UrlPart(url.get(), CURLUPART_SCHEME);
     const auto host = UrlPart(url.get(), CURLUPART_HOST);
     const auto path = UrlPart(url.get(), CURLUPART_PATH);
-    if (!host || !path) return std::nullopt;
+    if (scheme != "http" || !host || !path) return std::nullopt;
     const auto query = UrlPart(url.get(), CURLUPART_QUERY);
     return UrlParts{*host, path->size() + (query ? 1 + query->size() : 0)};
 }
@@ -97,6 +100,25 @@ int AbortWhenStalled(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off
     return Clock::now() - transfer.lastByte > transfer.stallTimeout ? 1 : 0;
 }
 
+FetchFailure FailureOf(CURLcode code, const Transfer& transfer) {
+    switch (code) {
+    case CURLE_OK: return FetchFailure::None;
+    case CURLE_URL_MALFORMAT: return FetchFailure::NotSent;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT: return FetchFailure::CannotConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_ABORTED_BY_CALLBACK: return FetchFailure::TimedOut;  // the stall check
+    case CURLE_UNSUPPORTED_PROTOCOL:  // an answer without an HTTP status line
+    case CURLE_WEIRD_SERVER_REPLY: return FetchFailure::Unusable;
+    case CURLE_WRITE_ERROR:
+        if (transfer.overCap) return FetchFailure::Unusable;
+        break;
+    default: break;
+    }
+    return FetchFailure::Interrupted;
+}
+
 class Options {
 public:
     explicit Options(CURL* easy) : easy_(easy) {}
@@ -116,15 +138,16 @@ constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows N
 
 }  // namespace
 
-Bytes FetchUrl(const std::string& url, const FetchLimits& limits, const std::string& unixSocketPath) {
+FetchResult FetchUrl(const std::string& url, const FetchLimits& limits, const std::string& unixSocketPath) {
+    const FetchResult notSent{{}, FetchFailure::NotSent};
     const auto parts = SplitUrl(url);
-    if (!parts || parts->targetLength > limits.maxTargetLength || !CurlReady()) return {};
+    if (!parts || parts->targetLength > limits.maxTargetLength || !CurlReady()) return notSent;
 
     const std::unique_ptr<CURL, EasyHandleDeleter> easy(curl_easy_init());
     // libcurl sends "Accept: */*" by default; naming it keeps the request
     // fixed whatever a future default becomes.
     const std::unique_ptr<curl_slist, HeaderListDeleter> headers(curl_slist_append(nullptr, "Accept: */*"));
-    if (!easy || !headers) return {};
+    if (!easy || !headers) return notSent;
 
     Transfer transfer{{}, limits.maxBodyBytes, std::chrono::milliseconds(limits.stallTimeoutMs)};
     // No cache headers are sent: libcurl keeps no cache, so every call is
@@ -142,6 +165,7 @@ Bytes FetchUrl(const std::string& url, const FetchLimits& limits, const std::str
         .set(CURLOPT_FOLLOWLOCATION, 0L)
         .set(CURLOPT_NOSIGNAL, 1L)
         .set(CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs)
+        .set(CURLOPT_TIMEOUT_MS, limits.totalTimeoutMs)
         .set(CURLOPT_WRITEFUNCTION, &TakeBody)
         .set(CURLOPT_WRITEDATA, &transfer)
         .set(CURLOPT_NOPROGRESS, 0L)
@@ -151,13 +175,28 @@ Bytes FetchUrl(const std::string& url, const FetchLimits& limits, const std::str
     // service on this machine; other hosts follow the user's proxy settings.
     if (IsLoopbackHost(parts->host)) options.set(CURLOPT_NOPROXY, "*");
     if (!unixSocketPath.empty()) options.set(CURLOPT_UNIX_SOCKET_PATH, unixSocketPath.c_str());
-    if (!options.ok()) return {};
+    if (!options.ok()) return notSent;
 
-    // Whatever ended the transfer, the bytes that arrived are the result: a
-    // reset or a stall mid-body keeps them, an unreachable host gave none.
-    curl_easy_perform(easy.get());
-    if (transfer.overCap) return {};
-    return std::move(transfer.body);
+    // Whatever ended the transfer, the bytes that arrived are the body: a
+    // reset or a time-out mid-body keeps them, an unreachable host gave none.
+    const FetchFailure failure = FailureOf(curl_easy_perform(easy.get()), transfer);
+    if (failure == FetchFailure::Unusable) return {{}, failure};
+    return {std::move(transfer.body), failure};
+}
+
+std::string GenerateFailedMessage(FetchFailure failure) {
+    std::string_view cause;
+    switch (failure) {
+    case FetchFailure::None:
+    case FetchFailure::Unusable: cause = "二维码图片服务返回的不是图片。"; break;
+    case FetchFailure::CannotConnect: cause = "无法连接二维码图片服务，请稍后再试。"; break;
+    case FetchFailure::TimedOut: cause = "二维码图片服务没有响应，请稍后再试。"; break;
+    case FetchFailure::Interrupted: cause = "与二维码图片服务的连接中断了，请稍后再试。"; break;
+    case FetchFailure::NotSent: break;  // a text too long for the request: the first line says it
+    }
+    std::string message(kGenerateFailedMessage);
+    if (!cause.empty()) message.append("\n").append(cause);
+    return message;
 }
 
 std::string DefaultServiceBase() { return QRGEN_SERVICE_BASE; }

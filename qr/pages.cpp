@@ -13,7 +13,7 @@ static_assert(kSystemCodePage == kCodePageUtf8);
 struct FieldCheck {
     std::string_view field;
     std::string_view message;
-    std::string_view title = kErrorTitle;
+    std::string_view title = msgbox::kErrorTitle;
 };
 
 // Runs the checks in order; the first empty field refuses, and no payload is

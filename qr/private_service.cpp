@@ -172,11 +172,18 @@ void WakeService(const ServiceOptions& service) {
     if (socketPath && Probe(*socketPath) == Answer::None) Start(*service.privateService, *socketPath);
 }
 
-Bytes FetchFromService(const ServiceOptions& service, const std::string& url) {
+FetchResult FetchFromService(const ServiceOptions& service, const std::string& url) {
     if (!service.privateService) return FetchUrl(url, service.limits);
+    FetchResult result{{}, FetchFailure::CannotConnect};
     const auto socketPath = PrivateSocketPath(*service.privateService);
-    if (!socketPath || !Reach(*service.privateService, *socketPath)) return {};
-    return FetchUrl(url, service.limits, *socketPath);
+    if (!socketPath) return result;
+    // A service that ended for idleness between Reach and the request's own
+    // connect refused it unsent: reaching it again starts a new one.
+    for (int attempt = 0; attempt < 2 && result.failure == FetchFailure::CannotConnect; ++attempt) {
+        if (!Reach(*service.privateService, *socketPath)) break;
+        result = FetchUrl(url, service.limits, *socketPath);
+    }
+    return result;
 }
 
 }  // namespace qr

@@ -3,6 +3,8 @@
 // GUI: the window reads its controls, calls these and shows the results.
 #pragma once
 
+#include "msgbox/msgbox.h"
+
 #include <sys/types.h>
 
 #include <cstddef>
@@ -53,17 +55,35 @@ struct FetchLimits {
     long stallTimeoutMs = 20'000;           // no byte for this long ends the fetch,
                                             // counted from its start or its last byte,
                                             // checked about once a second
+    long totalTimeoutMs = 30'000;           // the whole fetch ends by then, whatever
+                                            // the server does (a byte every few seconds)
     std::size_t maxBodyBytes = 16u << 20;   // a longer body yields no bytes
 };
 
-// One HTTP/1.0 GET of `url` (http only). Returns the response body whatever
-// the status; the bytes read so far when reading fails or stalls; no bytes
-// when the host cannot be reached, the target is too long, the body exceeds
-// maxBodyBytes, or nothing arrives within the time-outs. Redirects are not
-// followed, no cookies are kept, and a loopback host is reached without proxy.
-// A non-empty unixSocketPath carries the same request over that Unix socket
+// Why a fetch gave no complete answer.
+enum class FetchFailure {
+    None,           // the server answered and closed (whatever the status)
+    NotSent,        // nothing went out: the target is too long, the scheme is
+                    // not http, or the URL or the HTTP client is unusable
+    CannotConnect,  // the host is unknown or refused the connection
+    TimedOut,       // the connection, a stall or the whole fetch took too long
+    Interrupted,    // the connection broke before the answer was complete
+    Unusable,       // the answer was no HTTP, or its body exceeded maxBodyBytes
+};
+
+struct FetchResult {
+    Bytes body;
+    FetchFailure failure = FetchFailure::None;
+};
+
+// One HTTP/1.0 GET of `url` (http only). The body is the response body
+// whatever the status; the bytes read so far when the connection breaks or
+// times out; no bytes when nothing was sent, the host could not be reached or
+// the answer was Unusable. `failure` tells which. Redirects are not followed,
+// no cookies are kept, and a loopback host is reached without proxy. A
+// non-empty unixSocketPath carries the same request over that Unix socket
 // instead of to the URL's host and port.
-Bytes FetchUrl(const std::string& url, const FetchLimits& limits = {}, const std::string& unixSocketPath = {});
+FetchResult FetchUrl(const std::string& url, const FetchLimits& limits = {}, const std::string& unixSocketPath = {});
 
 // The service base address this build was configured with.
 std::string DefaultServiceBase();
@@ -104,8 +124,9 @@ void WakeService(const ServiceOptions& service);
 // One GET of `url` (a RequestPrefix plus payload) as FetchUrl does it. For a
 // private service it makes and checks the socket's folder, starts the service
 // when it does not answer and waits a few seconds for it, and checks that the
-// one answering runs as this user; no bytes when any of that fails.
-Bytes FetchFromService(const ServiceOptions& service, const std::string& url);
+// one answering runs as this user; CannotConnect when any of that fails. A
+// request refused unsent is tried once more.
+FetchResult FetchFromService(const ServiceOptions& service, const std::string& url);
 
 enum class FolderCheck { Private, Missing, NotAFolder, Link, NotOwned, OpenToOthers };
 
@@ -126,8 +147,12 @@ std::string RequestPrefix(RequestKind kind, std::string_view serviceBase);
 
 // ---- The generator pages ---------------------------------------------------
 
-inline constexpr std::string_view kErrorTitle = "错误";
 inline constexpr std::string_view kGenerateFailedMessage = "生成二维码失败！建议减少字数试试！";
+
+// The message shown when a fetch gave no picture: kGenerateFailedMessage,
+// and, when the service is to blame, a second line that says so. `failure`
+// is None when the service answered with something that is no picture.
+std::string GenerateFailedMessage(FetchFailure failure);
 
 // A failed field check: shown in a message box with the stop icon.
 struct Refusal {

@@ -62,7 +62,7 @@ std::optional<Image> DecodeBmp(const Bytes& bytes, std::string& error) {
     // A negative height stores the rows top-down.
     const bool topDown = storedHeight < 0;
     const long long height = topDown ? -static_cast<long long>(storedHeight) : storedHeight;
-    const std::optional<std::size_t> size = PixelBytes(width, height, 3);
+    const std::optional<std::size_t> size = DecodedPixelBytes(width, height, 3);
     if (!size) {
         error = "BMP: image size out of range";
         return std::nullopt;

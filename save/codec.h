@@ -16,6 +16,10 @@ namespace save::codec {
 // pixel memory is allocated.
 std::optional<std::size_t> PixelBytes(long long width, long long height, int channels);
 
+// As PixelBytes, and nothing too for more than kMaxDecodedPixels pixels: the
+// decoders' bound.
+std::optional<std::size_t> DecodedPixelBytes(long long width, long long height, int channels);
+
 // The output room an encoder starts with, doubled whenever it is full. A
 // saved QR picture takes a few tens of KiB; room for the worst case would
 // cost more to clear than the encoding itself.

@@ -15,6 +15,13 @@ std::optional<std::size_t> PixelBytes(long long width, long long height, int cha
            static_cast<std::size_t>(channels);
 }
 
+std::optional<std::size_t> DecodedPixelBytes(long long width, long long height, int channels) {
+    const std::optional<std::size_t> size = PixelBytes(width, height, channels);
+    if (!size || width * height > kMaxDecodedPixels)
+        return std::nullopt;
+    return size;
+}
+
 std::uint8_t* ResizeBuffer(Bytes* buffer, std::size_t size) noexcept {
     try {
         buffer->resize(size);

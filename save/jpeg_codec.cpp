@@ -26,9 +26,10 @@ constexpr std::size_t kMaxHuffmanOutputPerByte = 1536;
 
 // All libjpeg may allocate. A progressive picture keeps every coefficient
 // until its last scan: 64 of 2 bytes a block for up to 3 full-resolution
-// components, 6 bytes a pixel, 384 MiB at the largest size; 16 MiB more
-// covers tables and row buffers. Past it libjpeg fails, having no backing store.
-constexpr long kMaxJpegMemory = 6L * kMaxImageDimension * kMaxImageDimension + 16L * 1024 * 1024;
+// components, 6 bytes a pixel, 6 MiB at the largest size; 16 MiB more covers
+// tables, row buffers and the padding of a frame to whole blocks. Past it
+// libjpeg fails, having no backing store.
+constexpr long kMaxJpegMemory = 6L * kMaxDecodedPixels + 16L * 1024 * 1024;
 
 struct JpegError {
     jpeg_error_mgr manager;  // first, so the library's pointer is also ours
@@ -98,7 +99,7 @@ bool RunJpegRead(JpegReadJob* job) {
     jpeg_mem_src(cinfo, job->data, static_cast<unsigned long>(job->size));
     jpeg_read_header(cinfo, TRUE);
 
-    const std::optional<std::size_t> size = PixelBytes(cinfo->image_width, cinfo->image_height, 3);
+    const std::optional<std::size_t> size = DecodedPixelBytes(cinfo->image_width, cinfo->image_height, 3);
     if (!size)
         FailJpegWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
     // libjpeg fills missing data with grey after a mere warning, so a small
@@ -108,6 +109,9 @@ bool RunJpegRead(JpegReadJob* job) {
     if (cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK)
         FailJpegWith(reinterpret_cast<j_common_ptr>(cinfo), "CMYK images are not supported");
     cinfo->out_color_space = JCS_RGB;
+    // Smoothing guesses at coefficients a progressive file left out, which a
+    // QR picture's sharp edges do not want, and costs more than the decoding.
+    cinfo->do_block_smoothing = FALSE;
     std::uint8_t* pixels = ResizeBuffer(job->pixels, *size);
     if (!pixels)
         FailJpegWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");

@@ -41,8 +41,26 @@ struct PngReadJob {
     Bytes* pixels;  // receives rows of `channels` bytes a pixel
     int width;
     int height;
-    int channels;
+    int channels;        // 1 for a palette image: its indices
+    int paletteEntries;  // 0 unless the image has a palette
+    std::uint8_t palette[PNG_MAX_PALETTE_LENGTH][4];  // RGBA, tRNS applied
 };
+
+// libpng paints an index beyond the palette black; the palette is applied
+// here instead, so that such a pixel is refused, as the BMP decoder does.
+void TakePalette(png_structp png, png_infop info, PngReadJob* job) {
+    png_colorp colours = nullptr;
+    png_get_PLTE(png, info, &colours, &job->paletteEntries);
+    png_bytep alpha = nullptr;
+    int alphaEntries = 0;
+    png_get_tRNS(png, info, &alpha, &alphaEntries, nullptr);
+    for (int i = 0; i < job->paletteEntries; ++i) {
+        job->palette[i][0] = colours[i].red;
+        job->palette[i][1] = colours[i].green;
+        job->palette[i][2] = colours[i].blue;
+        job->palette[i][3] = i < alphaEntries ? alpha[i] : 255;
+    }
+}
 
 void ReadPngBytes(png_structp png, png_bytep out, png_size_t length) {
     auto* job = static_cast<PngReadJob*>(png_get_io_ptr(png));
@@ -78,17 +96,24 @@ bool RunPngRead(PngReadJob* job) {
         job->size * kMaxInflateRatio + kInflateSlack)
         png_error(png, "the file is too small for its image size");
 
-    png_set_expand(png);  // palette to RGB, grey below 8 bits to 8, tRNS to alpha
-    png_set_scale_16(png);
-    png_set_gray_to_rgb(png);
+    if (png_get_color_type(png, info) == PNG_COLOR_TYPE_PALETTE) {
+        TakePalette(png, info, job);
+        png_set_packing(png);  // one index byte a pixel
+    } else {
+        // Not for a palette: png_set_gray_to_rgb would expand it as well.
+        png_set_expand(png);  // grey below 8 bits to 8, tRNS to alpha
+        png_set_scale_16(png);
+        png_set_gray_to_rgb(png);
+    }
     const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
 
     const png_uint_32 width = png_get_image_width(png, info);
     const png_uint_32 height = png_get_image_height(png, info);
     const int channels = png_get_channels(png, info);
-    const std::optional<std::size_t> size = PixelBytes(width, height, channels);
-    if (!size || (channels != 3 && channels != 4) || png_get_rowbytes(png, info) != width * channels)
+    const std::optional<std::size_t> size = DecodedPixelBytes(width, height, channels);
+    const bool layoutKnown = job->paletteEntries > 0 ? channels == 1 : channels == 3 || channels == 4;
+    if (!size || !layoutKnown || png_get_rowbytes(png, info) != width * channels)
         png_error(png, "unsupported image size or layout");
     std::uint8_t* pixels = ResizeBuffer(job->pixels, *size);
     if (!pixels)
@@ -170,6 +195,20 @@ void CompositeOnWhite(Bytes& rgba, std::size_t pixelCount) {
     rgba.resize(3 * pixelCount);
 }
 
+// Puts the RGBA pixels of palette indices into `rgba`. Returns nullptr, or
+// why it could not.
+const char* ApplyPalette(const PngReadJob& job, const Bytes& indices, Bytes& rgba) {
+    if (!ResizeBuffer(&rgba, 4 * indices.size()))
+        return "PNG: out of memory";
+    std::uint8_t* out = rgba.data();
+    for (const std::uint8_t index : indices) {
+        if (index >= job.paletteEntries)
+            return "PNG: pixel refers to a colour beyond the palette";
+        out = std::copy_n(job.palette[index], 4, out);
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 std::optional<Image> DecodePng(const Bytes& bytes, std::string& error) {
@@ -182,7 +221,15 @@ std::optional<Image> DecodePng(const Bytes& bytes, std::string& error) {
         error = job.error.text;
         return std::nullopt;
     }
-    if (job.channels == 4)
+    if (job.paletteEntries > 0) {
+        Bytes rgba;
+        if (const char* failure = ApplyPalette(job, pixels, rgba)) {
+            error = failure;
+            return std::nullopt;
+        }
+        pixels = std::move(rgba);
+    }
+    if (job.paletteEntries > 0 || job.channels == 4)
         CompositeOnWhite(pixels, static_cast<std::size_t>(job.width) * job.height);
     return Image{job.width, job.height, std::move(pixels)};
 }

@@ -3,6 +3,8 @@
 // the save procedure. Plain C++, no GUI.
 #pragma once
 
+#include "msgbox/msgbox.h"
+
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -20,6 +22,15 @@ using Bytes = std::vector<std::uint8_t>;
 // Larger images are refused before any pixel memory is allocated.
 inline constexpr int kMaxImageDimension = 8192;
 
+// The most pixels a decoded picture may have. The window asks the service
+// for 300 x 300; the largest QR symbol (version 40: 177 modules and a quiet
+// zone of 4 on each side) takes 185 x 185 at one pixel a module, and this
+// leaves room for 5 pixels a module, or a service answering three times
+// larger than asked. A file of a few hundred bytes can claim any size (an
+// arithmetic-coded JPEG decodes missing data as zeros), so this bound is what
+// keeps such a file at about 30 MiB and a few tenths of a second at most.
+inline constexpr long long kMaxDecodedPixels = 1024 * 1024;
+
 // 8-bit RGB, rows top to bottom, no padding: rgb.size() == 3 * width * height.
 struct Image {
     int width = 0;
@@ -31,7 +42,8 @@ struct Image {
 // (grey or colour; CMYK is refused) or BMP (1-, 4- and 8-bit palette, 24- and
 // 32-bit, uncompressed, either row order), recognised by content. Returns
 // nothing for unknown, truncated or corrupt bytes, for images over
-// kMaxImageDimension on a side and, before allocating their pixels, for PNG
+// kMaxImageDimension on a side or of more than kMaxDecodedPixels pixels and,
+// before allocating their pixels, for PNG
 // and Huffman-coded JPEG files too small to hold the size they claim; `error`,
 // when given, then receives a one-line reason. Prints nothing, so it may be
 // used to test whether bytes are an image.
@@ -138,9 +150,6 @@ struct SaveMessage {
     bool operator==(const SaveMessage&) const = default;
 };
 
-inline constexpr int kStopIconFlags = 16;
-inline constexpr int kInformationIconFlags = 64;
-inline constexpr std::string_view kErrorTitle = "错误";
 inline constexpr std::string_view kNoticeTitle = "温馨提示";
 
 // The input checks, in the order they run.
@@ -171,7 +180,7 @@ struct SaveOutcome {
 // it and writes it atomically to SavedFilePath(folder, now(), format). `now`
 // is called once, after the checks pass. Nothing but that file is created,
 // and it only when the outcome reports kSavedText; any failure is reported
-// with the stop icon and title kErrorTitle.
+// with msgbox::kStopIcon and title msgbox::kErrorTitle.
 SaveOutcome SavePicture(const SaveRequest& request, const std::function<std::tm()>& now);
 
 }  // namespace save

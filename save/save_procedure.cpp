@@ -5,7 +5,7 @@ namespace save {
 namespace {
 
 SaveOutcome Failure(std::string text) {
-    return {{std::move(text), kStopIconFlags, std::string(kErrorTitle)}, {}};
+    return {{std::move(text), msgbox::kStopIcon, std::string(msgbox::kErrorTitle)}, {}};
 }
 
 std::string WriteFailureText(const WriteResult& result, const std::string& folder, const std::string& path) {
@@ -48,7 +48,7 @@ SaveOutcome SavePicture(const SaveRequest& request, const std::function<std::tm(
     const WriteResult written = WriteFileAtomically(path, *encoded);
     if (!written.ok())
         return Failure(WriteFailureText(written, request.folder, path));
-    return {{std::string(kSavedText), kInformationIconFlags, std::string(kNoticeTitle)}, path};
+    return {{std::string(kSavedText), msgbox::kInformationIcon, std::string(kNoticeTitle)}, path};
 }
 
 }  // namespace save

@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <memory>
 
 class TestEndToEnd : public QObject {
@@ -25,6 +28,7 @@ private slots:
     void pagesRoundTrip();
     void savedFilesRoundTrip_data();
     void savedFilesRoundTrip();
+    void savesIntoFolderNamedInGbk();
 
 private:
 
@@ -124,7 +128,7 @@ void TestEndToEnd::savedFilesRoundTrip()
     SetContent(Find(*window_, "编辑框1"), width);
     QTest::mouseClick(Find(*window_, "按钮7"), Qt::LeftButton);
 
-    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{"保存完成！请查看", kInformationIcon, "温馨提示"}}));
+    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{"保存完成！请查看", msgbox::kInformationIcon, "温馨提示"}}));
     const QString saved = folder.filePath(QStringLiteral("2016年12月30日21时5分2秒二维码文件.") + extension);
     QFile file(saved);
     QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(saved));
@@ -137,6 +141,29 @@ void TestEndToEnd::savedFilesRoundTrip()
     // Too small to hold the modules, the 12-pixel picture cannot decode.
     if (size >= 300)
         QCOMPARE(testsupport::DecodeQrFile(saved.toStdString()), std::optional<std::string>(payload.toStdString()));
+}
+
+// "二维" in GBK, as a disk written by another system names it: not UTF-8, so
+// Qt shows it with replacement characters, and only the picker's bytes lead
+// to it.
+void TestEndToEnd::savesIntoFolderNamedInGbk()
+{
+    Fill(*window_, {QStringLiteral("编辑框_文本=GBK")});
+    QTest::mouseClick(Find(*window_, "按钮1"), Qt::LeftButton);
+    QTemporaryDir parent;
+    const std::string folder = QFile::encodeName(parent.path()).toStdString() + "/\xB6\xFE\xCE\xAC";
+    QCOMPARE(mkdir(folder.c_str(), 0700), 0);
+
+    platform_.folderToPick = folder;
+    QTest::mouseClick(Find(*window_, "按钮6"), Qt::LeftButton);
+    QCOMPARE(Find<QLineEdit>(*window_, "编辑框3")->text(), QFile::decodeName(QByteArray::fromStdString(folder)));
+    QTest::mouseClick(Find(*window_, "单选框2"), Qt::LeftButton, {}, QPoint(8, 12));
+    QTest::mouseClick(Find(*window_, "按钮7"), Qt::LeftButton);
+
+    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{"保存完成！请查看", msgbox::kInformationIcon, "温馨提示"}}));
+    const std::filesystem::path saved = folder + "/2016年12月30日21时5分2秒二维码文件.png";
+    QVERIFY2(std::filesystem::is_regular_file(saved), saved.c_str());
+    QCOMPARE(testsupport::DecodeQrFile(saved.string()), std::optional<std::string>("GBK"));
 }
 
 QTEST_MAIN(TestEndToEnd)

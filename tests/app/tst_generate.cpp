@@ -1,5 +1,6 @@
 // The generate buttons against a real HTTP server on 127.0.0.1: what each
 // page checks, what it requests and what the picture box then holds.
+#include "save/fixtures.h"
 #include "support/fake_platform.h"
 #include "support/fixture_server.h"
 #include "window_driver.h"
@@ -16,6 +17,7 @@ using testsupport::HttpAnswer;
 namespace {
 
 const std::string kFailed = "生成二维码失败！建议减少字数试试！";
+const std::string kNoPicture = kFailed + "\n二维码图片服务返回的不是图片。";
 const QString kCardMessage = QStringLiteral("请把个人资料填写完整，如果没有请填“无”。");
 const QStringList kCardFields{"编辑框_QQ", "编辑框_姓名", "编辑框_手机", "编辑框_微信", "编辑框_邮箱",
                               "编辑框_职位", "编辑框_单位", "编辑框_联系地址", "编辑框_网址"};
@@ -51,6 +53,7 @@ private slots:
     void failedFetches_data();
     void failedFetches();
     void unreachableHostEmptiesPicture();
+    void stalledServiceNamed();
     void lengthLimit_data();
     void lengthLimit();
 
@@ -148,7 +151,7 @@ void TestGenerate::pages()
 
     if (!message.isEmpty()) {
         QCOMPARE(platform_.messages,
-                 (std::vector<ShownMessage>{{message.toStdString(), kStopIcon, title.toStdString()}}));
+                 (std::vector<ShownMessage>{{message.toStdString(), msgbox::kStopIcon, title.toStdString()}}));
         QCOMPARE(server_->connectionCount(), 0);
         return;
     }
@@ -220,12 +223,23 @@ void TestGenerate::failedFetches_data()
 {
     QTest::addColumn<Answer>("answer");
     QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<std::string>("message");
 
     const std::string html = "<html><body>404 Not Found</body></html>";
-    QTest::newRow("404 with HTML") << HttpAnswer(404, html, "text/html") << QByteArray::fromStdString(html);
-    QTest::newRow("200 empty") << HttpAnswer(200, "") << QByteArray();
+    QTest::newRow("404 with HTML") << HttpAnswer(404, html, "text/html") << QByteArray::fromStdString(html)
+                                   << kNoPicture;
+    QTest::newRow("200 empty") << HttpAnswer(200, "") << QByteArray() << kNoPicture;
     QTest::newRow("truncated PNG") << HttpAnswer(200, testsupport::SamplePng().substr(0, 40))
-                                   << QByteArray::fromStdString(testsupport::SamplePng().substr(0, 40));
+                                   << QByteArray::fromStdString(testsupport::SamplePng().substr(0, 40)) << kNoPicture;
+    // Two hundred bytes that would decode to 192 MiB: refused, not shown.
+    const save::Bytes flat(3 * 16 * 16, 0x80);
+    const save::Bytes bomb = fixtures::JpegClaiming(
+        fixtures::JpegFile(16, 16, fixtures::JpegColour::Rgb, flat, fixtures::JpegCoding::Arithmetic), 8192, 8192);
+    QTest::newRow("JPEG bomb 8192 x 8192") << HttpAnswer(200, std::string(bomb.begin(), bomb.end()), "image/jpeg")
+                                           << QByteArray(reinterpret_cast<const char*>(bomb.data()), bomb.size())
+                                           << kNoPicture;
+    QTest::newRow("connection reset") << Answer{"HTTP/1.0 200 OK\r\n", Answer::Ending::Reset} << QByteArray()
+                                      << kFailed + "\n与二维码图片服务的连接中断了，请稍后再试。";
 }
 
 // Whatever came back is stored; when it is not a picture the user is told.
@@ -233,6 +247,7 @@ void TestGenerate::failedFetches()
 {
     QFETCH(Answer, answer);
     QFETCH(QByteArray, stored);
+    QFETCH(std::string, message);
     showSamplePicture();
     server_->enqueue(answer);
     QTest::mouseClick(Find(*window_, "按钮1"), Qt::LeftButton);
@@ -240,7 +255,7 @@ void TestGenerate::failedFetches()
     auto* picture = Find<PictureBox>(*window_, "图片框1");
     QCOMPARE(picture->picture(), std::vector<std::uint8_t>(stored.begin(), stored.end()));
     QVERIFY(picture->shownImage().isNull());
-    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kFailed, kStopIcon, "错误"}}));
+    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{message, msgbox::kStopIcon, "错误"}}));
 }
 
 void TestGenerate::unreachableHostEmptiesPicture()
@@ -251,7 +266,20 @@ void TestGenerate::unreachableHostEmptiesPicture()
     Find<PictureBox>(window, "图片框1")->setPicture(Find<PictureBox>(*window_, "图片框1")->picture());
     QTest::mouseClick(Find(window, "按钮1"), Qt::LeftButton);
     QVERIFY(Find<PictureBox>(window, "图片框1")->picture().empty());
-    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kFailed, kStopIcon, "错误"}}));
+    const std::string message = kFailed + "\n无法连接二维码图片服务，请稍后再试。";
+    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{message, msgbox::kStopIcon, "错误"}}));
+}
+
+void TestGenerate::stalledServiceNamed()
+{
+    qr::ServiceOptions service{.baseAddress = server_->baseAddress()};
+    service.limits.stallTimeoutMs = 300;
+    MainWindow window(platform_, service);
+    server_->enqueue(Answer{"", Answer::Ending::Stall});
+    QTest::mouseClick(Find(window, "按钮1"), Qt::LeftButton);
+    QVERIFY(Find<PictureBox>(window, "图片框1")->picture().empty());
+    const std::string message = kFailed + "\n二维码图片服务没有响应，请稍后再试。";
+    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{message, msgbox::kStopIcon, "错误"}}));
 }
 
 void TestGenerate::lengthLimit_data()
@@ -286,7 +314,7 @@ void TestGenerate::lengthLimit()
     if (sent)
         QVERIFY(platform_.messages.empty());
     else
-        QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kFailed, kStopIcon, "错误"}}));
+        QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kFailed, msgbox::kStopIcon, "错误"}}));
 }
 
 QTEST_MAIN(TestGenerate)

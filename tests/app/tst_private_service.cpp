@@ -191,8 +191,8 @@ void TestPrivateService::unsafeFolderFailsWithoutService()
         QVERIFY(QFile(folder()).open(QIODevice::WriteOnly));
 
     QCOMPARE(GenerateText(*window_, "secret"), std::nullopt);
-    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{std::string(qr::kGenerateFailedMessage), kStopIcon,
-                                                              std::string(qr::kErrorTitle)}}));
+    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{qr::GenerateFailedMessage(qr::FetchFailure::CannotConnect),
+                                                              msgbox::kStopIcon, std::string(msgbox::kErrorTitle)}}));
     QVERIFY(QDir(elsewhere.path()).isEmpty());
     if (kind == "open")
         QVERIFY(QDir(folder()).isEmpty());

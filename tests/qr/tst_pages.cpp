@@ -153,7 +153,7 @@ void TestPages::textMessageRequestUrl() {
     const auto request = std::get<qr::QrRequest>(qr::PlanSmsQr("10086", "hi"));
     const std::string url = qr::RequestPrefix(request.kind, server.baseAddress()) + request.encodedPayload;
     QVERIFY(url.ends_with("/api.php?el=l&m=10&w=300&text=smsto%3A%31%30%30%38%36%3A%68%69"));
-    QVERIFY(!qr::FetchUrl(url).empty());
+    QVERIFY(!qr::FetchUrl(url).body.empty());
     QCOMPARE(server.requests().size(), std::size_t(1));
     QVERIFY(server.requests()[0].starts_with(
         "GET /api.php?el=l&m=10&w=300&text=smsto%3A%31%30%30%38%36%3A%68%69 HTTP/1.0\r\n"));
@@ -185,7 +185,7 @@ void TestPages::lengthLimitsAtTheServer() {
     testsupport::FixtureServer server;
     const auto request = std::get<qr::QrRequest>(PlanPage(page, fields));
     const std::string url = qr::RequestPrefix(request.kind, server.baseAddress()) + request.encodedPayload;
-    QCOMPARE(qr::FetchUrl(url).empty(), !sent);
+    QCOMPARE(qr::FetchUrl(url).body.empty(), !sent);
     QCOMPARE(server.connectionCount(), sent ? 1 : 0);
 }
 

@@ -75,7 +75,7 @@ void TestServiceSocket::sendsTheSameRequestOverTheSocket()
     std::string request;
     std::thread server([&] { request = AnswerOnce(listener); });
     const qr::Bytes body = qr::FetchUrl(
-        qr::RequestPrefix(qr::RequestKind::Plain, "http://127.0.0.1:8731") + qr::EncodePayload("a b码"), {}, path);
+        qr::RequestPrefix(qr::RequestKind::Plain, "http://127.0.0.1:8731") + qr::EncodePayload("a b码"), {}, path).body;
     server.join();
     close(listener);
 

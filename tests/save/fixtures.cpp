@@ -128,8 +128,8 @@ Bytes JpegFile(int width, int height, JpegColour colour, const Bytes& samples, J
     jpeg_mem_dest(&cinfo, &buffer, &size);
     cinfo.image_width = static_cast<JDIMENSION>(width);
     cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = colour == JpegColour::Grey ? 1 : 4;
-    cinfo.in_color_space = colour == JpegColour::Grey ? JCS_GRAYSCALE : JCS_CMYK;
+    cinfo.input_components = colour == JpegColour::Grey ? 1 : colour == JpegColour::Rgb ? 3 : 4;
+    cinfo.in_color_space = colour == JpegColour::Grey ? JCS_GRAYSCALE : colour == JpegColour::Rgb ? JCS_RGB : JCS_CMYK;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 100, TRUE);
     if (coding == JpegCoding::Progressive)
@@ -146,6 +146,75 @@ Bytes JpegFile(int width, int height, JpegColour colour, const Bytes& samples, J
     jpeg_destroy_compress(&cinfo);
     free(buffer);
     return out;
+}
+
+Bytes ScanHeavyJpeg(int scans) {
+    // libjpeg's limit on the point transform of 8-bit samples.
+    constexpr int kMaxPointTransform = 10;
+    std::vector<jpeg_scan_info> script;
+    const auto add = [&](int components, int component, int first, int last, int high, int low) {
+        if (static_cast<int>(script.size()) >= scans)
+            return;
+        jpeg_scan_info scan{};
+        scan.comps_in_scan = components;
+        for (int i = 0; i < components; ++i)
+            scan.component_index[i] = component + i;
+        scan.Ss = first;
+        scan.Se = last;
+        scan.Ah = high;
+        scan.Al = low;
+        script.push_back(scan);
+    };
+    for (int low = kMaxPointTransform; low >= 0; --low)
+        add(3, 0, 0, 0, low == kMaxPointTransform ? 0 : low + 1, low);
+    for (int component = 0; component < 3; ++component)
+        for (int coefficient = 1; coefficient < 64; ++coefficient)
+            for (int low = kMaxPointTransform; low >= 0; --low)
+                add(1, component, coefficient, coefficient, low == kMaxPointTransform ? 0 : low + 1, low);
+
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr error{};
+    cinfo.err = jpeg_std_error(&error);  // a fixture of valid pixels cannot fail
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = 16;
+    cinfo.image_height = 16;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    for (int component = 0; component < 3; ++component)
+        cinfo.comp_info[component].h_samp_factor = cinfo.comp_info[component].v_samp_factor = 1;
+    cinfo.arith_code = TRUE;
+    cinfo.scan_info = script.data();
+    cinfo.num_scans = static_cast<int>(script.size());
+    jpeg_start_compress(&cinfo, TRUE);
+    const Bytes samples(3 * 16, 0x80);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<std::uint8_t*>(samples.data());
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    Bytes out(buffer, buffer + size);
+    jpeg_destroy_compress(&cinfo);
+    free(buffer);
+    return out;
+}
+
+Bytes JpegClaiming(Bytes jpeg, int width, int height) {
+    for (std::size_t at = 0; at + 9 < jpeg.size(); ++at) {
+        const std::uint8_t marker = jpeg[at + 1];
+        if (jpeg[at] == 0xFF && (marker == 0xC0 || marker == 0xC1 || marker == 0xC2 || marker == 0xC9 ||
+                                 marker == 0xCA)) {
+            jpeg[at + 5] = static_cast<std::uint8_t>(height >> 8);
+            jpeg[at + 6] = static_cast<std::uint8_t>(height);
+            jpeg[at + 7] = static_cast<std::uint8_t>(width >> 8);
+            jpeg[at + 8] = static_cast<std::uint8_t>(width);
+            break;
+        }
+    }
+    return jpeg;
 }
 
 std::optional<std::vector<JpegSegment>> ReadJpegSegments(const Bytes& jpeg) {

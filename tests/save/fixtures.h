@@ -32,11 +32,23 @@ std::optional<std::vector<PngChunk>> ReadPngChunks(const Bytes& png);
 // entry and `pixels` the rows as stored, padding included.
 Bytes BmpFile(std::int32_t width, std::int32_t height, int bitsPerPixel, const Bytes& palette, const Bytes& pixels);
 
-enum class JpegColour { Grey, Cmyk };
+enum class JpegColour { Grey, Rgb, Cmyk };
 enum class JpegCoding { Baseline, Progressive, Arithmetic };
-// A JPEG of `samples` (1 or 4 bytes a pixel) made with libjpeg.
+// A JPEG of `samples` (1, 3 or 4 bytes a pixel) made with libjpeg.
 Bytes JpegFile(int width, int height, JpegColour colour, const Bytes& samples,
                JpegCoding coding = JpegCoding::Baseline);
+
+// A flat grey 16 x 16 arithmetic-coded progressive JPEG with three colour
+// components at full resolution and `scans` scans: the DC scans, then single-
+// coefficient AC scans with successive approximation. Every scan of the
+// decoder is a pass over all of a component's coefficients, so this is the
+// costliest file of its size once its frame claims a larger image.
+Bytes ScanHeavyJpeg(int scans);
+
+// `jpeg` with its frame header (any of SOF0-SOF2, SOF9, SOF10) claiming
+// width x height. The entropy-coded data stays as it is: the decoder takes
+// what is missing as zeros.
+Bytes JpegClaiming(Bytes jpeg, int width, int height);
 
 struct JpegSegment {
     std::uint8_t marker;  // the byte after 0xFF

@@ -258,6 +258,44 @@ private slots:
                      qPrintable(QString("byte %1: %2, expected %3").arg(i).arg(image->rgb[i]).arg(rgb[i])));
     }
 
+    // Every decoder holds to the one pixel bound, whatever the shape; an
+    // arithmetic-coded JPEG of a hundred bytes claims the size it likes.
+    void pixelBound_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("decoded");
+        for (const QString format : {"PNG", "BMP", "JPEG"}) {
+            QTest::newRow(qPrintable(format + " 1024 x 1024")) << format << QSize(1024, 1024) << true;
+            QTest::newRow(qPrintable(format + " 4096 x 256")) << format << QSize(4096, 256) << true;
+            QTest::newRow(qPrintable(format + " 1025 x 1024")) << format << QSize(1025, 1024) << false;
+            QTest::newRow(qPrintable(format + " 256 x 4097")) << format << QSize(256, 4097) << false;
+        }
+    }
+    void pixelBound() {
+        QFETCH(QString, format);
+        QFETCH(QSize, size);
+        QFETCH(bool, decoded);
+        QCOMPARE(std::int64_t{size.width()} * size.height() <= save::kMaxDecodedPixels, decoded);
+        const auto width = static_cast<std::size_t>(size.width());
+        const auto height = static_cast<std::size_t>(size.height());
+        Bytes file;
+        if (format == "PNG") {
+            file = fixtures::PngFile({fixtures::Ihdr(size.width(), size.height(), 8, 0),
+                                      fixtures::Idat(Bytes(width * height, 0x80), width), fixtures::Iend()});
+        } else if (format == "BMP") {
+            file = fixtures::BmpFile(size.width(), size.height(), 24, {}, Bytes((3 * width + 3) / 4 * 4 * height, 0x80));
+        } else {
+            const Bytes flat = fixtures::JpegFile(16, 16, fixtures::JpegColour::Grey, Bytes(256, 0x80),
+                                                  fixtures::JpegCoding::Arithmetic);
+            file = fixtures::JpegClaiming(flat, size.width(), size.height());
+        }
+        std::string error;
+        const std::optional<save::Image> image = save::DecodeImage(file, &error);
+        QVERIFY2(image.has_value() == decoded, error.c_str());
+        if (image)
+            QCOMPARE(QSize(image->width, image->height), size);
+    }
+
     void scaleNearest_data() {
         QTest::addColumn<save::Image>("source");
         QTest::addColumn<QSize>("size");

@@ -1,5 +1,6 @@
 // The save button's procedure against a real file system: its checks, the
 // saved file, and every way the write can fail without harming what is there.
+#include "app/startup.h"
 #include "fixtures.h"
 #include "save/save.h"
 
@@ -17,10 +18,10 @@
 #include <unistd.h>
 
 #include <cstddef>
-#include <csignal>
 #include <optional>
 
 using fixtures::Bytes;
+using fixtures::JpegClaiming;
 
 Q_DECLARE_METATYPE(Bytes)
 
@@ -61,10 +62,10 @@ struct Clock {
 };
 
 save::SaveMessage Error(const QString& text) {
-    return {text.toStdString(), save::kStopIconFlags, std::string(save::kErrorTitle)};
+    return {text.toStdString(), msgbox::kStopIcon, std::string(msgbox::kErrorTitle)};
 }
 
-const save::SaveMessage kSaved{std::string(save::kSavedText), save::kInformationIconFlags,
+const save::SaveMessage kSaved{std::string(save::kSavedText), msgbox::kInformationIcon,
                                std::string(save::kNoticeTitle)};
 
 QString Describe(const save::SaveMessage& message) {
@@ -93,19 +94,6 @@ QSize DecodedSize(const QString& path) {
     const QByteArray contents = Contents(path);
     const std::optional<save::Image> image = save::DecodeImage(Bytes(contents.begin(), contents.end()));
     return image ? QSize(image->width, image->height) : QSize();
-}
-
-// `jpeg` with its frame header (baseline or progressive) claiming width x height.
-Bytes JpegClaiming(Bytes jpeg, int width, int height) {
-    for (std::size_t at = 0; at + 9 < jpeg.size(); ++at)
-        if (jpeg[at] == 0xFF && (jpeg[at + 1] == 0xC0 || jpeg[at + 1] == 0xC2)) {
-            jpeg[at + 5] = static_cast<std::uint8_t>(height >> 8);
-            jpeg[at + 6] = static_cast<std::uint8_t>(height);
-            jpeg[at + 7] = static_cast<std::uint8_t>(width >> 8);
-            jpeg[at + 8] = static_cast<std::uint8_t>(width);
-            break;
-        }
-    return jpeg;
 }
 
 Bytes Prefix(const Bytes& bytes, std::size_t length) {
@@ -318,6 +306,12 @@ private slots:
         QTest::newRow("PNG bomb 8192 x 8192 RGBA") << PngFile({Ihdr(8192, 8192, 8, 6), Idat(Bytes(4, 0), 4), Iend()});
         QTest::newRow("PNG bomb 8192 x 8192 RGBA interlaced") << PngFile({interlacedIhdr, Idat(Bytes(4, 0), 4), Iend()});
         QTest::newRow("PNG 8193 wide") << PngFile({Ihdr(8193, 1, 8, 0), Idat(Bytes(8193, 0), 8193), Iend()});
+        QTest::newRow("PNG index beyond palette")
+            << PngFile({Ihdr(2, 1, 8, 3), {"PLTE", {255, 0, 0}}, Idat({0, 1}, 2), Iend()});
+        QTest::newRow("PNG index beyond palette")
+            << PngFile({Ihdr(2, 1, 8, 3), {"PLTE", {255, 0, 0}}, Idat({0, 1}, 2), Iend()});
+        QTest::newRow("PNG 2-bit index beyond palette")
+            << PngFile({Ihdr(2, 1, 2, 3), {"PLTE", {255, 0, 0}}, Idat({0x10}, 1), Iend()});
         QTest::newRow("PNG palette without PLTE") << PngFile({Ihdr(1, 1, 8, 3), Idat({0}, 1), Iend()});
         QTest::newRow("JPEG cut in half") << Prefix(jpeg, jpeg.size() / 2);
         QTest::newRow("JPEG marker soup") << Bytes{0xFF, 0xD8, 0xFF, 0x12, 0x34, 0x56, 0x78, 0x9A};
@@ -325,6 +319,15 @@ private slots:
         QTest::newRow("JPEG bomb 8192 x 8192") << JpegClaiming(smallJpeg, 8192, 8192);
         QTest::newRow("JPEG progressive bomb 8192 x 8192") << JpegClaiming(smallProgressiveJpeg, 8192, 8192);
         QTest::newRow("JPEG 8193 wide") << JpegClaiming(smallJpeg, 8193, 16);
+        // A few hundred bytes that would decode to hundreds of MiB: arithmetic
+        // coding takes the missing data as zeros, at no cost in the file.
+        const Bytes arithmeticJpeg =
+            fixtures::JpegFile(16, 16, fixtures::JpegColour::Rgb, Bytes(3 * 256, 0x80), fixtures::JpegCoding::Arithmetic);
+        QTest::newRow("JPEG arithmetic bomb 8192 x 8192") << JpegClaiming(arithmeticJpeg, 8192, 8192);
+        QTest::newRow("JPEG arithmetic 1025 x 1024") << JpegClaiming(arithmeticJpeg, 1025, 1024);
+        QTest::newRow("JPEG arithmetic progressive bomb 8192 x 8192")
+            << JpegClaiming(fixtures::ScanHeavyJpeg(10), 8192, 8192);
+        QTest::newRow("JPEG arithmetic 101 scans") << JpegClaiming(fixtures::ScanHeavyJpeg(101), 64, 64);
         QTest::newRow("JPEG CMYK") << fixtures::JpegFile(8, 8, fixtures::JpegColour::Cmyk, Bytes(4 * 64, 0x40));
         QTest::newRow("BMP headers only") << Prefix(bmp, 54);
         QTest::newRow("BMP cut in the pixels") << Prefix(bmp, bmp.size() - 1);
@@ -386,6 +389,21 @@ private slots:
         QCOMPARE(Entries(folder), beforeInFolder);
     }
 
+    // A folder named in GBK ("二维"), not UTF-8: its bytes are used as given.
+    void folderNamedInGbk() {
+        const std::string folder = QFile::encodeName(folder_->path()).toStdString() + "/\xB6\xFE\xCE\xAC";
+        QCOMPARE(mkdir(folder.c_str(), 0700), 0);
+        save::SaveRequest request = Request(folder_->path(), "png");
+        request.folder = folder;
+        Clock clock;
+        const save::SaveOutcome outcome = save::SavePicture(request, clock.now());
+        QCOMPARE(Describe(outcome.message), Describe(kSaved));
+        const std::string saved = folder + "/" + kSavedName.toStdString() + "png";
+        QCOMPARE(outcome.savedPath, saved);
+        struct stat status {};
+        QCOMPARE(stat(saved.c_str(), &status), 0);
+    }
+
     // "/" is used as given: the name follows a doubled slash and lands in the root.
     void rootFolder() {
         if (access("/", W_OK) != 0)
@@ -430,21 +448,23 @@ private slots:
         const QString target = folder + "/" + kSavedName + "bmp";
         WriteText(target, "the earlier file");
 
-        rlimit original{};
-        getrlimit(RLIMIT_FSIZE, &original);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        if (limit == "rlimit") {
-            rlimit small = original;
-            small.rlim_cur = 64 * 1024;
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        }
         Clock clock;
-        const save::SaveOutcome failed = save::SavePicture(Request(folder, "bmp", "1200"), clock.now());
-        setrlimit(RLIMIT_FSIZE, &original);
-        std::signal(SIGXFSZ, oldHandler);
+        const auto saveTooLarge = [&] {
+            return Describe(save::SavePicture(Request(folder, "bmp", "1200"), clock.now()).message);
+        };
+        // The limit applies in a child that sets up signals as the program
+        // does; SIGXFSZ would kill it there, and the save must report instead.
+        const QString failed = limit == "rlimit" ? OutputOfChild([&]() -> QString {
+            IgnoreFileSizeLimitSignal();
+            rlimit small{};
+            getrlimit(RLIMIT_FSIZE, &small);
+            small.rlim_cur = 64 * 1024;
+            if (setrlimit(RLIMIT_FSIZE, &small) != 0)
+                return QString("cannot set the file size limit: %1").arg(strerror(errno));
+            return saveTooLarge();
+        }) : saveTooLarge();
 
-        QCOMPARE(Describe(failed.message), Describe(Error(prefix + target)));
-        QVERIFY(failed.savedPath.empty());
+        QCOMPARE(failed, Describe(Error(prefix + target)));
         QCOMPARE(Entries(folder), QStringList{kSavedName + "bmp"});
         QCOMPARE(Contents(target), QByteArray("the earlier file"));
 

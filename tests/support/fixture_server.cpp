@@ -232,6 +232,12 @@ void FixtureServer::stream(int fd) const {
     }
 }
 
+void FixtureServer::trickle(int fd) const {
+    constexpr int kBytes = 10'000 / Answer::kTrickleIntervalMs;
+    for (int sent = 0; sent < kBytes && restUnlessStopping(Answer::kTrickleIntervalMs) && sendAll(fd, "x"); ++sent) {
+    }
+}
+
 // Resetting while our bytes still sit in the send queue would discard them;
 // once the peer has acknowledged them they survive the reset on its side.
 bool FixtureServer::waitUntilDelivered(int fd) const {
@@ -267,6 +273,9 @@ void FixtureServer::serve(int connection, Answer answer) {
             }
             case Answer::Ending::Stream:
                 stream(connection);
+                break;
+            case Answer::Ending::Trickle:
+                trickle(connection);
                 break;
             }
         }

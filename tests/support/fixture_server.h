@@ -24,7 +24,10 @@ struct Answer {
         Stall,   // write `bytes`, then send nothing more until the server is destroyed
                  // (or the client leaves)
         Stream,  // write `bytes`, then filler bytes without end until the client leaves
+        Trickle, // write `bytes`, then one filler byte every kTrickleIntervalMs, never
+                 // stalling for long, until the client leaves; closes after 10 s
     };
+    static constexpr int kTrickleIntervalMs = 100;
     std::string bytes;
     Ending ending = Ending::Close;
 };
@@ -80,6 +83,7 @@ private:
     bool sendAll(int fd, std::string_view bytes) const;
     std::optional<std::string> readRequest(int fd) const;
     void stream(int fd) const;
+    void trickle(int fd) const;
     bool waitUntilDelivered(int fd) const;
 
     int listener_ = -1;
