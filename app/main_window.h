@@ -67,6 +67,7 @@ private:
     Platform& platform_;
     qr::ServiceOptions service_;
     std::string saveFormat_;
+    std::string shownPayload_;  // what the last fetch asked the picture to encode
     QHash<QString, QWidget*> controls_;
     PictureBox* picture_ = nullptr;
     QLabel* counter_ = nullptr;

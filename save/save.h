@@ -93,6 +93,11 @@ struct PictureSize {
 // its decoded size).
 std::optional<PictureSize> RequestedPictureSize(std::string_view widthText, std::string_view heightText);
 
+// The picture a save writes: `picture` decoded and, when RequestedPictureSize
+// gives a size other than its own, scaled to it by ScaleNearest. Nothing when
+// the bytes are no image DecodeImage reads.
+std::optional<Image> PictureToSave(const Bytes& picture, std::string_view widthText, std::string_view heightText);
+
 // ---- Writing files ---------------------------------------------------------
 
 enum class WriteError {
