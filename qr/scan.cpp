@@ -33,16 +33,13 @@ std::optional<std::string> ReadQrPayload(const std::uint8_t* rgb, int width, int
 }
 
 std::string RequestedText(std::string_view url) {
-    const std::size_t query = url.find('?');
-    if (query == std::string_view::npos) return "";
-    std::string_view rest = url.substr(query + 1);
     std::string_view value;
-    for (bool found = false; !found && !rest.empty();) {
-        const std::size_t end = rest.find('&');
-        const std::string_view pair = rest.substr(0, end);
-        found = pair.starts_with("text=");
-        if (found) value = pair.substr(5);
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    for (std::size_t start = url.find('?'); start != std::string_view::npos; start = url.find('&', start + 1)) {
+        const std::string_view pair = url.substr(start + 1, url.find('&', start + 1) - start - 1);
+        if (pair.starts_with("text=")) {
+            value = pair.substr(5);
+            break;
+        }
     }
     std::string text;
     text.reserve(value.size() / 3);
