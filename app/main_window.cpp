@@ -3,6 +3,8 @@
 #include "app/control_table.h"
 #include "app/controls.h"
 #include "app/length_counter.h"
+#include "app/picture_check.h"
+#include "app/picture_export.h"
 #include "save/save.h"
 
 #include <QFile>
@@ -198,6 +200,10 @@ void MainWindow::wireEvents()
     connect(control<QPushButton>("按钮6"), &QPushButton::clicked, this, &MainWindow::ChooseSaveFolder);
     connect(control<QLineEdit>("编辑框1"), &QLineEdit::textChanged, this, &MainWindow::MirrorPictureSize);
     connect(control<QPushButton>("按钮7"), &QPushButton::clicked, this, &MainWindow::SaveQrImage);
+    // Copy and drag out the picture as a save at the size boxes' size would write it.
+    new PictureExport(
+        picture_, [this] { return save::PictureToSave(picture_->picture(), text("编辑框1"), text("编辑框2")); },
+        [this] { return platform_.now(); });
 }
 
 // Qt strips Tab focus from all but one radio box of a group; here every
@@ -305,10 +311,15 @@ void MainWindow::ShowQrImage(const std::string& prefix, const std::string& encod
         fetched = qr::FetchFromService(service_, prefix + encodedPayload);
     }
     picture_->setPicture(std::move(fetched.body));
+    shownPayload_ = qr::RequestedText(prefix + encodedPayload);
     // An error page stays stored as the picture but shows nothing, so the
     // user hears of it just as of an empty answer.
     if (picture_->shownImage().isNull())
         platform_.messageBox(qr::GenerateFailedMessage(fetched.failure), msgbox::kStopIcon,
+                             std::string(msgbox::kErrorTitle));
+    // The service is trusted no further than its picture reads back.
+    else if (!ShowsPayload(picture_->shownImage(), shownPayload_))
+        platform_.messageBox(std::string(qr::kPictureMismatchMessage), msgbox::kStopIcon,
                              std::string(msgbox::kErrorTitle));
 }
 
@@ -339,5 +350,8 @@ void MainWindow::SaveQrImage()
         .format = saveFormat_,
     };
     const save::SaveOutcome outcome = save::SavePicture(request, [this] { return platform_.now(); });
-    platform_.messageBox(outcome.message.text, outcome.message.flags, outcome.message.title);
+    std::string message = outcome.message.text;
+    if (!outcome.savedPath.empty())
+        message += UnreadableSaveNote(outcome.savedPath, shownPayload_, request.picture);
+    platform_.messageBox(message, outcome.message.flags, outcome.message.title);
 }

@@ -71,6 +71,7 @@ private:
     // The folder's bytes as the picker gave them: 编辑框3 shows a readable
     // form, which loses a name that is not UTF-8 (GBK from another system).
     std::string saveFolder_;
+    std::string shownPayload_;  // what the last fetch asked the picture to encode
     QHash<QString, QWidget*> controls_;
     PictureBox* picture_ = nullptr;
     QLabel* counter_ = nullptr;

@@ -148,6 +148,8 @@ std::string RequestPrefix(RequestKind kind, std::string_view serviceBase);
 // ---- The generator pages ---------------------------------------------------
 
 inline constexpr std::string_view kGenerateFailedMessage = "生成二维码失败！建议减少字数试试！";
+// The picture came back but does not read as the payload that was sent.
+inline constexpr std::string_view kPictureMismatchMessage = "二维码图片与输入的内容不一致，请不要使用这张图片！";
 
 // The message shown when a fetch gave no picture: kGenerateFailedMessage,
 // and, when the service is to blame, a second line that says so. `failure`
@@ -186,5 +188,21 @@ PageOutcome PlanCardQr(const CardFields& card);
 PageOutcome PlanUrlQr(std::string_view address);
 PageOutcome PlanSmsQr(std::string_view number, std::string_view body);
 PageOutcome PlanWifiQr(std::string_view networkName, std::string_view password);
+
+// ---- Reading pictures back -------------------------------------------------
+
+// The bytes of the one QR symbol in an 8-bit RGB picture (rows top to bottom,
+// `rowBytes` apart), exactly as encoded: no character-set conversion, line
+// breaks and bytes that are no UTF-8 kept. nullopt when no symbol is found.
+std::optional<std::string> ReadQrPayload(const std::uint8_t* rgb, int width, int height, int rowBytes);
+
+// The bytes a request URL asks the service to encode: its `text` value with
+// the percent escapes decoded, so "smsto" stays in front of the text-message
+// page's payload. "" when the URL has no `text` parameter.
+std::string RequestedText(std::string_view url);
+
+// Whether a picture that read back as `read` (nullopt: no symbol found) shows
+// exactly `expected`.
+bool ShowsPayload(const std::optional<std::string>& read, std::string_view expected);
 
 }  // namespace qr

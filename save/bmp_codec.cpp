@@ -35,7 +35,7 @@ std::size_t RowSize(std::size_t width, unsigned bitsPerPixel) {
 
 }  // namespace
 
-std::optional<Image> DecodeBmp(const Bytes& bytes, std::string& error) {
+std::optional<Image> DecodeBmp(const Bytes& bytes, long long maxPixels, std::string& error) {
     if (bytes.size() < kFileHeaderSize + kInfoHeaderSize) {
         error = "BMP: the file is truncated";
         return std::nullopt;
@@ -62,7 +62,7 @@ std::optional<Image> DecodeBmp(const Bytes& bytes, std::string& error) {
     // A negative height stores the rows top-down.
     const bool topDown = storedHeight < 0;
     const long long height = topDown ? -static_cast<long long>(storedHeight) : storedHeight;
-    const std::optional<std::size_t> size = DecodedPixelBytes(width, height, 3);
+    const std::optional<std::size_t> size = DecodedPixelBytes(width, height, 3, maxPixels);
     if (!size) {
         error = "BMP: image size out of range";
         return std::nullopt;

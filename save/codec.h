@@ -16,9 +16,9 @@ namespace save::codec {
 // pixel memory is allocated.
 std::optional<std::size_t> PixelBytes(long long width, long long height, int channels);
 
-// As PixelBytes, and nothing too for more than kMaxDecodedPixels pixels: the
+// As PixelBytes, and nothing too for more than maxPixels pixels: the
 // decoders' bound.
-std::optional<std::size_t> DecodedPixelBytes(long long width, long long height, int channels);
+std::optional<std::size_t> DecodedPixelBytes(long long width, long long height, int channels, long long maxPixels);
 
 // The output room an encoder starts with, doubled whenever it is full. A
 // saved QR picture takes a few tens of KiB; room for the worst case would
@@ -50,9 +50,10 @@ std::optional<Bytes> EncodeWith(bool (*run)(Job*), const Image& image, const cha
     return out;
 }
 
-std::optional<Image> DecodePng(const Bytes& bytes, std::string& error);
-std::optional<Image> DecodeJpeg(const Bytes& bytes, std::string& error);
-std::optional<Image> DecodeBmp(const Bytes& bytes, std::string& error);
+// Each refuses a picture of more than maxPixels pixels before decoding it.
+std::optional<Image> DecodePng(const Bytes& bytes, long long maxPixels, std::string& error);
+std::optional<Image> DecodeJpeg(const Bytes& bytes, long long maxPixels, std::string& error);
+std::optional<Image> DecodeBmp(const Bytes& bytes, long long maxPixels, std::string& error);
 
 // The encoders take a well-formed image.
 std::optional<Bytes> EncodePng(const Image& image, std::string& error);

@@ -15,9 +15,9 @@ std::optional<std::size_t> PixelBytes(long long width, long long height, int cha
            static_cast<std::size_t>(channels);
 }
 
-std::optional<std::size_t> DecodedPixelBytes(long long width, long long height, int channels) {
+std::optional<std::size_t> DecodedPixelBytes(long long width, long long height, int channels, long long maxPixels) {
     const std::optional<std::size_t> size = PixelBytes(width, height, channels);
-    if (!size || width * height > kMaxDecodedPixels)
+    if (!size || width * height > maxPixels)
         return std::nullopt;
     return size;
 }
@@ -46,15 +46,15 @@ bool IsWellFormed(const Image& image) {
 
 }  // namespace
 
-std::optional<Image> DecodeImage(const Bytes& bytes, std::string* error) {
+std::optional<Image> DecodeImage(const Bytes& bytes, std::string* error, long long maxPixels) {
     std::string reason;
     std::optional<Image> image;
     if (StartsWith(bytes, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}))
-        image = codec::DecodePng(bytes, reason);
+        image = codec::DecodePng(bytes, maxPixels, reason);
     else if (StartsWith(bytes, {0xFF, 0xD8, 0xFF}))
-        image = codec::DecodeJpeg(bytes, reason);
+        image = codec::DecodeJpeg(bytes, maxPixels, reason);
     else if (StartsWith(bytes, {'B', 'M'}))
-        image = codec::DecodeBmp(bytes, reason);
+        image = codec::DecodeBmp(bytes, maxPixels, reason);
     else
         reason = "not a PNG, JPEG or BMP image";
     if (!image && error)

@@ -26,10 +26,12 @@ constexpr std::size_t kMaxHuffmanOutputPerByte = 1536;
 
 // All libjpeg may allocate. A progressive picture keeps every coefficient
 // until its last scan: 64 of 2 bytes a block for up to 3 full-resolution
-// components, 6 bytes a pixel, 6 MiB at the largest size; 16 MiB more covers
-// tables, row buffers and the padding of a frame to whole blocks. Past it
-// libjpeg fails, having no backing store.
-constexpr long kMaxJpegMemory = 6L * kMaxDecodedPixels + 16L * 1024 * 1024;
+// components, 6 bytes a pixel; 16 MiB more covers tables, row buffers and the
+// padding of a frame to whole blocks. Past it libjpeg fails, having no
+// backing store.
+long JpegMemoryFor(long long maxPixels) {
+    return static_cast<long>(6 * maxPixels + 16L * 1024 * 1024);
+}
 
 struct JpegError {
     jpeg_error_mgr manager;  // first, so the library's pointer is also ours
@@ -80,6 +82,7 @@ struct JpegReadJob {
     jpeg_progress_mgr progress;
     const std::uint8_t* data;
     std::size_t size;
+    long long maxPixels;
     Bytes* pixels;
     int width;
     int height;
@@ -93,13 +96,13 @@ bool RunJpegRead(JpegReadJob* job) {
         return false;
     }
     jpeg_create_decompress(cinfo);
-    cinfo->mem->max_memory_to_use = kMaxJpegMemory;
+    cinfo->mem->max_memory_to_use = JpegMemoryFor(job->maxPixels);
     job->progress.progress_monitor = LimitScans;
     cinfo->progress = &job->progress;
     jpeg_mem_src(cinfo, job->data, static_cast<unsigned long>(job->size));
     jpeg_read_header(cinfo, TRUE);
 
-    const std::optional<std::size_t> size = DecodedPixelBytes(cinfo->image_width, cinfo->image_height, 3);
+    const std::optional<std::size_t> size = DecodedPixelBytes(cinfo->image_width, cinfo->image_height, 3, job->maxPixels);
     if (!size)
         FailJpegWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
     // libjpeg fills missing data with grey after a mere warning, so a small
@@ -203,11 +206,12 @@ bool RunJpegWrite(JpegWriteJob* job) {
 
 }  // namespace
 
-std::optional<Image> DecodeJpeg(const Bytes& bytes, std::string& error) {
+std::optional<Image> DecodeJpeg(const Bytes& bytes, long long maxPixels, std::string& error) {
     Bytes pixels;
     JpegReadJob job{};
     job.data = bytes.data();
     job.size = bytes.size();
+    job.maxPixels = maxPixels;
     job.pixels = &pixels;
     if (!RunJpegRead(&job)) {
         error = job.error.text;

@@ -38,6 +38,7 @@ struct PngReadJob {
     const std::uint8_t* data;
     std::size_t size;
     std::size_t offset;
+    long long maxPixels;
     Bytes* pixels;  // receives rows of `channels` bytes a pixel
     int width;
     int height;
@@ -111,7 +112,7 @@ bool RunPngRead(PngReadJob* job) {
     const png_uint_32 width = png_get_image_width(png, info);
     const png_uint_32 height = png_get_image_height(png, info);
     const int channels = png_get_channels(png, info);
-    const std::optional<std::size_t> size = DecodedPixelBytes(width, height, channels);
+    const std::optional<std::size_t> size = DecodedPixelBytes(width, height, channels, job->maxPixels);
     const bool layoutKnown = job->paletteEntries > 0 ? channels == 1 : channels == 3 || channels == 4;
     if (!size || !layoutKnown || png_get_rowbytes(png, info) != width * channels)
         png_error(png, "unsupported image size or layout");
@@ -211,11 +212,12 @@ const char* ApplyPalette(const PngReadJob& job, const Bytes& indices, Bytes& rgb
 
 }  // namespace
 
-std::optional<Image> DecodePng(const Bytes& bytes, std::string& error) {
+std::optional<Image> DecodePng(const Bytes& bytes, long long maxPixels, std::string& error) {
     Bytes pixels;
     PngReadJob job{};
     job.data = bytes.data();
     job.size = bytes.size();
+    job.maxPixels = maxPixels;
     job.pixels = &pixels;
     if (!RunPngRead(&job)) {
         error = job.error.text;

@@ -42,12 +42,13 @@ struct Image {
 // (grey or colour; CMYK is refused) or BMP (1-, 4- and 8-bit palette, 24- and
 // 32-bit, uncompressed, either row order), recognised by content. Returns
 // nothing for unknown, truncated or corrupt bytes, for images over
-// kMaxImageDimension on a side or of more than kMaxDecodedPixels pixels and,
-// before allocating their pixels, for PNG
-// and Huffman-coded JPEG files too small to hold the size they claim; `error`,
-// when given, then receives a one-line reason. Prints nothing, so it may be
-// used to test whether bytes are an image.
-std::optional<Image> DecodeImage(const Bytes& bytes, std::string* error = nullptr);
+// kMaxImageDimension on a side or of more than `maxPixels` pixels and, before
+// allocating their pixels, for PNG and Huffman-coded JPEG files too small to
+// hold the size they claim; `error`, when given, then receives a one-line
+// reason. Prints nothing, so it may be used to test whether bytes are an
+// image. Only a file this program wrote itself may raise `maxPixels`.
+std::optional<Image> DecodeImage(const Bytes& bytes, std::string* error = nullptr,
+                                 long long maxPixels = kMaxDecodedPixels);
 
 enum class ImageFormat { Jpeg, Png, Bmp };
 
@@ -94,6 +95,10 @@ int ParseSize(std::string_view text);
 // The largest width or height a saved picture is scaled to.
 inline constexpr int kMaxPictureSize = 4096;
 
+// The pixels a saved file may have: reading one back takes this bound, a file
+// this program wrote at a size the user chose.
+inline constexpr long long kMaxSavedPixels = static_cast<long long>(kMaxPictureSize) * kMaxPictureSize;
+
 struct PictureSize {
     int width = 0;
     int height = 0;
@@ -104,6 +109,11 @@ struct PictureSize {
 // both are in 1..kMaxPictureSize; nothing otherwise (the picture then keeps
 // its decoded size).
 std::optional<PictureSize> RequestedPictureSize(std::string_view widthText, std::string_view heightText);
+
+// The picture a save writes: `picture` decoded and, when RequestedPictureSize
+// gives a size other than its own, scaled to it by ScaleNearest. Nothing when
+// the bytes are no image DecodeImage reads.
+std::optional<Image> PictureToSave(const Bytes& picture, std::string_view widthText, std::string_view heightText);
 
 // ---- Writing files ---------------------------------------------------------
 

@@ -22,6 +22,15 @@ std::string WriteFailureText(const WriteResult& result, const std::string& folde
 
 }  // namespace
 
+std::optional<Image> PictureToSave(const Bytes& picture, std::string_view widthText, std::string_view heightText) {
+    std::optional<Image> image = DecodeImage(picture);
+    if (!image) return std::nullopt;
+    if (const auto size = RequestedPictureSize(widthText, heightText);
+        size && (size->width != image->width || size->height != image->height))
+        image = ScaleNearest(*image, size->width, size->height);
+    return image;
+}
+
 SaveOutcome SavePicture(const SaveRequest& request, const std::function<std::tm()>& now) {
     if (request.picture.empty())
         return Failure(std::string(kNoPictureText));
@@ -34,12 +43,9 @@ SaveOutcome SavePicture(const SaveRequest& request, const std::function<std::tm(
         return Failure(std::string(kNoFormatText));
 
     const std::string path = SavedFilePath(request.folder, now(), *format);
-    std::optional<Image> image = DecodeImage(request.picture);
+    const std::optional<Image> image = PictureToSave(request.picture, request.widthText, request.heightText);
     if (!image)
         return Failure(std::string(kNotAnImageText));
-    if (const auto size = RequestedPictureSize(request.widthText, request.heightText);
-        size && (size->width != image->width || size->height != image->height))
-        image = ScaleNearest(*image, size->width, size->height);
 
     // Only memory can make encoding a well-formed image fail.
     const std::optional<Bytes> encoded = EncodeImage(*image, *format);

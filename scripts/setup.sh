@@ -9,7 +9,7 @@ packages=(
   libcurl4-openssl-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
   libmicrohttpd-dev libqrencode-dev
   libzxing-dev  # the window reads each shown picture back
-  zbar-tools
+  zbar-tools libzbar-dev  # bench_scan measures zbar beside zxing-cpp
   fonts-wqy-microhei
   xvfb xauth openbox  # window tests that need a real X server and window manager
   lintian desktop-file-utils appstream dpkg-dev fakeroot file  # packaging and its checks

@@ -8,6 +8,7 @@
 #include "window_driver.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -102,11 +103,13 @@ void TestEndToEnd::savedFilesRoundTrip_data()
     QTest::addColumn<QString>("width");
     QTest::addColumn<QString>("extension");
     QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("unreadable");
 
-    QTest::newRow("jpg") << "单选框1" << "300" << "jpg" << 300;
-    QTest::newRow("png 500") << "单选框2" << "500" << "png" << 500;
-    QTest::newRow("bmp 12a") << "单选框3" << "12a" << "bmp" << 12;
-    QTest::newRow("png abc keeps the fetched size") << "单选框2" << "abc" << "png" << 300;
+    QTest::newRow("jpg") << "单选框1" << "300" << "jpg" << 300 << false;
+    QTest::newRow("png 500") << "单选框2" << "500" << "png" << 500 << false;
+    QTest::newRow("png 1200") << "单选框2" << "1200" << "png" << 1200 << false;
+    QTest::newRow("bmp 12a") << "单选框3" << "12a" << "bmp" << 12 << true;
+    QTest::newRow("png abc keeps the fetched size") << "单选框2" << "abc" << "png" << 300 << false;
 }
 
 void TestEndToEnd::savedFilesRoundTrip()
@@ -115,6 +118,7 @@ void TestEndToEnd::savedFilesRoundTrip()
     QFETCH(QString, width);
     QFETCH(QString, extension);
     QFETCH(int, size);
+    QFETCH(bool, unreadable);
 
     const QString payload = QStringLiteral("保存测试 save 码");
     Fill(*window_, {"编辑框_文本=" + payload});
@@ -128,19 +132,39 @@ void TestEndToEnd::savedFilesRoundTrip()
     SetContent(Find(*window_, "编辑框1"), width);
     QTest::mouseClick(Find(*window_, "按钮7"), Qt::LeftButton);
 
-    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{"保存完成！请查看", msgbox::kInformationIcon, "温馨提示"}}));
+    QCOMPARE(platform_.messages.size(), size_t(1));
+    const ShownMessage done = platform_.messages[0];
+    QCOMPARE(done.flags, msgbox::kInformationIcon);
+    QCOMPARE(done.title, "温馨提示");
+    if (!unreadable)
+        QCOMPARE(done.text, "保存完成！请查看");
     const QString saved = folder.filePath(QStringLiteral("2016年12月30日21时5分2秒二维码文件.") + extension);
     QFile file(saved);
     QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(saved));
     const QByteArray bytes = file.readAll();
-    const auto image = save::DecodeImage(save::Bytes(bytes.begin(), bytes.end()));
+    const auto image = save::DecodeImage(save::Bytes(bytes.begin(), bytes.end()), nullptr, save::kMaxSavedPixels);
     QVERIFY(image);
     QCOMPARE(image->width, size);
     QCOMPARE(image->height, size);
     QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(), 1);
-    // Too small to hold the modules, the 12-pixel picture cannot decode.
-    if (size >= 300)
+    if (!unreadable) {
         QCOMPARE(testsupport::DecodeQrFile(saved.toStdString()), std::optional<std::string>(payload.toStdString()));
+        return;
+    }
+    // Too small to hold the modules, the 12-pixel picture cannot decode; the
+    // box names the smallest size that does, and a save at it says no more.
+    QCOMPARE(testsupport::DecodeQrFile(saved.toStdString()), std::nullopt);
+    const QRegularExpressionMatch note =
+        QRegularExpression(QStringLiteral("^保存完成！请查看\\n注意：二维码图片在这个大小下可能无法扫描，"
+                                          "能扫描的最小图片大小是 (\\d+)×\\1。$"))
+            .match(QString::fromStdString(done.text));
+    QVERIFY2(note.hasMatch(), done.text.c_str());
+    platform_.messages.clear();
+    SetContent(Find(*window_, "编辑框1"), note.captured(1));
+    QTest::mouseClick(Find(*window_, "按钮7"), Qt::LeftButton);
+    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{"保存完成！请查看", msgbox::kInformationIcon, "温馨提示"}}));
+    // The same second: the same name, replaced.
+    QCOMPARE(testsupport::DecodeQrFile(saved.toStdString()), std::optional<std::string>(payload.toStdString()));
 }
 
 // "二维" in GBK, as a disk written by another system names it: not UTF-8, so

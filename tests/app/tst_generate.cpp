@@ -3,6 +3,7 @@
 #include "save/fixtures.h"
 #include "support/fake_platform.h"
 #include "support/fixture_server.h"
+#include "support/service_answer.h"
 #include "window_driver.h"
 
 #include <QtTest>
@@ -18,6 +19,7 @@ namespace {
 
 const std::string kFailed = "生成二维码失败！建议减少字数试试！";
 const std::string kNoPicture = kFailed + "\n二维码图片服务返回的不是图片。";
+const std::string kMismatch = "二维码图片与输入的内容不一致，请不要使用这张图片！";
 const QString kCardMessage = QStringLiteral("请把个人资料填写完整，如果没有请填“无”。");
 const QStringList kCardFields{"编辑框_QQ", "编辑框_姓名", "编辑框_手机", "编辑框_微信", "编辑框_邮箱",
                               "编辑框_职位", "编辑框_单位", "编辑框_联系地址", "编辑框_网址"};
@@ -49,6 +51,8 @@ private slots:
     void pages();
     void failedCheckKeepsPicture();
     void textPageShowsFetchedPng();
+    void pictureOfOtherText_data();
+    void pictureOfOtherText();
     void inputDuringFetchDropped();
     void failedFetches_data();
     void failedFetches();
@@ -69,6 +73,8 @@ void TestGenerate::init()
 {
     platform_ = FakePlatform();
     server_ = std::make_unique<FixtureServer>();
+    // Unless a test queues its own answer, the service's picture of the text.
+    server_->answerUnqueued(testsupport::ServiceAnswer);
     window_ = std::make_unique<MainWindow>(platform_, qr::ServiceOptions{.baseAddress = server_->baseAddress()});
 }
 
@@ -81,6 +87,7 @@ void TestGenerate::cleanup()
 
 void TestGenerate::showSamplePicture()
 {
+    server_->enqueue(HttpAnswer(200, testsupport::SamplePng()));
     window_->ShowQrImage(server_->baseAddress() + "/sample?", "");
     QVERIFY(!Find<PictureBox>(*window_, "图片框1")->shownImage().isNull());
     platform_.messages.clear();
@@ -179,12 +186,14 @@ void TestGenerate::textPageShowsFetchedPng()
 {
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    server_->enqueue(HttpAnswer(200, testsupport::SamplePng()));
     QTest::mouseClick(Find(*window_, "按钮1"), Qt::LeftButton);
 
     auto* picture = Find<PictureBox>(*window_, "图片框1");
     const std::string png = testsupport::SamplePng();
     QCOMPARE(picture->picture(), std::vector<std::uint8_t>(png.begin(), png.end()));
-    QVERIFY(platform_.messages.empty());
+    // Finder squares alone are no QR code of the text.
+    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kMismatch, msgbox::kStopIcon, "错误"}}));
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
 
     // Stretched over the whole 198 x 198 inside of the border.
@@ -198,6 +207,41 @@ void TestGenerate::textPageShowsFetchedPng()
             QCOMPARE(black, testsupport::SamplePngIsBlack(x, y));
         }
     }
+}
+
+void TestGenerate::pictureOfOtherText_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<QString>("otherText");
+
+    QTest::newRow("text") << "按钮1" << QStringList{"编辑框_文本=a b码"} << QString("a b");
+    QTest::newRow("card") << "按钮2" << allCardFields(QStringLiteral("无")) << QString("这是来自无的名片！");
+    QTest::newRow("url") << "按钮3" << QStringList{"编辑框_网址_=a.cn"} << QString("b.cn");
+    // The payload without the prefix the text-message page adds.
+    QTest::newRow("sms without smsto") << "按钮4" << QStringList{"编辑框_电话号码=10086", "编辑框_短信内容=hi"}
+                                       << QString(":10086:hi");
+    QTest::newRow("wifi") << "按钮5" << QStringList{"编辑框_网络名称=a", "编辑框_密码=1"}
+                          << QString("网络名称：a，密码：2");
+}
+
+// A picture that reads as another text is stored and shown, and the user is
+// told not to use it.
+void TestGenerate::pictureOfOtherText()
+{
+    QFETCH(QString, button);
+    QFETCH(QStringList, fields);
+    QFETCH(QString, otherText);
+
+    const std::string png = testsupport::ServiceQrPng(otherText.toStdString());
+    server_->enqueue(HttpAnswer(200, png));
+    Fill(*window_, fields);
+    QTest::mouseClick(Find(*window_, button.toUtf8().constData()), Qt::LeftButton);
+
+    auto* picture = Find<PictureBox>(*window_, "图片框1");
+    QCOMPARE(picture->picture(), std::vector<std::uint8_t>(png.begin(), png.end()));
+    QVERIFY(!picture->shownImage().isNull());
+    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{kMismatch, msgbox::kStopIcon, "错误"}}));
 }
 
 // Clicks and keys queued while the window was blocked are not replayed.

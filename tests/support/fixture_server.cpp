@@ -147,6 +147,11 @@ void FixtureServer::enqueue(Answer answer) {
     answers_.push_back(std::move(answer));
 }
 
+void FixtureServer::answerUnqueued(std::function<Answer(const std::string& request)> answer) {
+    std::lock_guard lock(mutex_);
+    unqueued_ = std::move(answer);
+}
+
 std::vector<std::string> FixtureServer::requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
@@ -162,17 +167,22 @@ void FixtureServer::acceptLoop() {
             continue;
         }
         ++connections_;
-        Answer answer;
+        std::optional<Answer> answer;
+        std::function<Answer(const std::string&)> unqueued;
         {
             std::lock_guard lock(mutex_);
-            if (answers_.empty()) {
-                answer = HttpAnswer(200, SamplePng());
-            } else {
+            if (!answers_.empty()) {
                 answer = std::move(answers_.front());
                 answers_.pop_front();
+            } else if (unqueued_) {
+                unqueued = unqueued_;
+            } else {
+                answer = HttpAnswer(200, SamplePng());
             }
         }
-        workers_.emplace_back([this, connection, answer = std::move(answer)] { serve(connection, answer); });
+        workers_.emplace_back([this, connection, answer = std::move(answer), unqueued = std::move(unqueued)] {
+            serve(connection, answer, unqueued);
+        });
     }
 }
 
@@ -248,8 +258,10 @@ bool FixtureServer::waitUntilDelivered(int fd) const {
     }
 }
 
-void FixtureServer::serve(int connection, Answer answer) {
+void FixtureServer::serve(int connection, std::optional<Answer> queued,
+                          const std::function<Answer(const std::string&)>& unqueued) {
     if (auto request = readRequest(connection)) {
+        const Answer answer = queued ? std::move(*queued) : unqueued(*request);
         {
             std::lock_guard lock(mutex_);
             requests_.push_back(std::move(*request));

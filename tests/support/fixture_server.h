@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -64,8 +65,10 @@ public:
     int port() const { return port_; }
 
     // Queues the answer for the next connection that has none yet. With the
-    // queue empty a connection is answered HttpAnswer(200, SamplePng()).
+    // queue empty a connection is answered HttpAnswer(200, SamplePng()), or
+    // what the function set by answerUnqueued makes of its raw request.
     void enqueue(Answer answer);
+    void answerUnqueued(std::function<Answer(const std::string& request)> answer);
 
     // Every request received so far, raw as it arrived: request line and
     // headers with their CR LF, up to and including the blank line.
@@ -76,7 +79,7 @@ public:
 
 private:
     void acceptLoop();
-    void serve(int connection, Answer answer);
+    void serve(int connection, std::optional<Answer> answer, const std::function<Answer(const std::string&)>& unqueued);
     bool waitReadable(int fd) const;  // false once the server is stopping
     bool restUnlessStopping(int milliseconds) const;  // false once the server is stopping
     bool waitWritable(int fd) const;
@@ -92,6 +95,7 @@ private:
     std::atomic<int> connections_{0};
     mutable std::mutex mutex_;
     std::deque<Answer> answers_;
+    std::function<Answer(const std::string&)> unqueued_;
     std::vector<std::string> requests_;
     std::vector<std::thread> workers_;
     std::thread acceptor_;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -25,13 +26,20 @@ sockaddr_un UnixAddress(const std::string& path) {
     return address;
 }
 
-// Ended: no such process, or a zombie that its new parent has not reaped yet.
+// Ended: no such process, or a zombie that its new parent has not reaped yet
+// and whose last thread is gone. A killed leader turns zombie while its other
+// threads still hold the process's files, its listening socket among them.
 bool Ended(pid_t pid) {
     if (kill(pid, 0) != 0) return errno == ESRCH;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::ifstream stat(proc + "/stat");
     std::string pidField, command, state;
     stat >> pidField >> command >> state;
-    return !stat || state == "Z";
+    if (stat && state != "Z") return false;
+    std::error_code error;
+    const auto threads = std::distance(std::filesystem::directory_iterator(proc + "/task", error),
+                                       std::filesystem::directory_iterator());
+    return error || threads <= 1;
 }
 
 }  // namespace
