@@ -15,6 +15,7 @@ packages=(
   lintian desktop-file-utils appstream dpkg-dev fakeroot file  # packaging and its checks
   librsvg2-bin  # the icons are rendered from one SVG
   groff-base  # the manual pages are checked
+  debootstrap  # scripts/check_fresh_install.sh
   curl  # run.sh asks whether the service answers
 )
 
