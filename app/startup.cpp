@@ -46,6 +46,8 @@ int RunQrGenerator(int& argc, char** argv)
     IgnoreFileSizeLimitSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qrgen"));
+    // Lets Wayland and the desktop match the window to its entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(QRGEN_APP_ID));
     QApplication::setWindowIcon(AppIcon());
     InstallChineseTranslations(app);
 

@@ -14,10 +14,19 @@ packages=(
   xvfb xauth openbox  # window tests that need a real X server and window manager
   lintian desktop-file-utils appstream dpkg-dev fakeroot file  # packaging and its checks
   librsvg2-bin  # the icons are rendered from one SVG
+  groff-base  # the manual pages are checked
+  debootstrap  # scripts/check_fresh_install.sh
   curl  # run.sh asks whether the service answers
 )
+
+# Nothing to do, and no apt-get update, when everything is there already.
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null | grep -qx installed || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${packages[@]}"
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -14,6 +14,8 @@
 #include <QTabBar>
 #include <QtTest>
 
+#include <algorithm>
+
 class TestMainWindow : public QObject {
     Q_OBJECT
 
@@ -214,7 +216,14 @@ void TestMainWindow::startUp()
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "OK"), QStringLiteral("确定"));
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
 
+    // Drawn at every size installed for the desktop, none scaled from another.
     const QIcon icon = AppIcon();
+    QList<QSize> drawn;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        drawn.append(QSize(size, size));
+    QList<QSize> available = icon.availableSizes();
+    std::sort(available.begin(), available.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
+    QCOMPARE(available, drawn);
     for (int size : {16, 32, 48})
         QCOMPARE(icon.pixmap(size).size(), QSize(size, size));
 

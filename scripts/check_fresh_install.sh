@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Installs the package as a new user would, into a fresh minimal Debian 12
+# made with debootstrap under /tmp from this machine's apt mirror, then
+# starts the desktop entry's Exec line under Xvfb and waits for the window.
+# Needs root. Usage: check_fresh_install.sh [PACKAGE.deb]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+deb=$(realpath "${1:-$(ls build-package/qrgen_*.deb)}")
+id=io.github.qrgen.QrGenerator
+started=$(date +%s)
+say() { echo "check_fresh_install: $* ($(($(date +%s) - started)) s)"; }
+
+mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1)
+[ -n "$mirror" ] || mirror=$(awk '$1 == "deb" { print $2; exit }' /etc/apt/sources.list)
+root=$(mktemp -d /tmp/qrgen-fresh.XXXXXX)
+cleanup() {
+    # Lazily: the display server may still be leaving and hold them.
+    umount --lazy "$root/dev" 2>/dev/null || true
+    umount --lazy "$root/proc" 2>/dev/null || true
+    rm -rf --one-file-system "$root"
+}
+trap cleanup EXIT
+
+debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.log" 2>&1 ||
+    { tail -20 "$root.log"; exit 1; }
+rm -f "$root.log"
+say "debootstrap done"
+mount -t proc proc "$root/proc"
+mount --bind /dev "$root/dev"
+in_root() { chroot "$root" env DEBIAN_FRONTEND=noninteractive LC_ALL=C.UTF-8 "$@"; }
+
+cp "$deb" "$root/tmp/"
+in_root apt-get install -y -q "/tmp/$(basename "$deb")"
+say "package installed"
+# Every library the programs need came with the package's dependencies.
+for program in /usr/bin/qrgen /usr/libexec/qrgen/qr-image-service; do
+    ! in_root ldd "$program" | grep "not found" || { echo "$program misses a library"; exit 1; }
+done
+
+# The display and the tools to look at it come only now, after the check above.
+in_root apt-get install -y -q --no-install-recommends xvfb xauth xdotool x11-utils >/dev/null
+exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/$id.desktop")
+in_root xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
+    '"$exec_line"' & pid=$!
+    for _ in $(seq 100); do
+        window=$(xdotool search --class qrgen 2>/dev/null | head -1)
+        [ -n "$window" ] && break
+        sleep 0.2
+    done
+    [ -n "$window" ] && xprop -id "$window" WM_CLASS _NET_WM_NAME
+    kill "$pid" && wait "$pid" 2>/dev/null
+    [ -n "$window" ]' || { echo "check_fresh_install: no window appeared"; exit 1; }
+say "the entry's Exec line opened the window"
