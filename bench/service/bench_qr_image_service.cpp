@@ -3,18 +3,16 @@
 // for a 40-byte and a 600-byte text, the same against a Node.js peer on the
 // npm package qrcode, the service's CPU time per request beside that of
 // libqrencode + libpng alone, and how fast a request is answered while 500
-// clients trickle their heads. Every run is bounded in requests and in time.
+// clients trickle their heads, over both transports. Every run is bounded in
+// requests and in time.
 #include "service/qr_service.h"
 #include "support/private_service_peer.h"
 #include "support/service_process.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -24,7 +22,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -74,33 +71,9 @@ std::string DesktopRequest(const std::string& payload) {
            "Accept: */*\r\n\r\n";
 }
 
-// Where a server is reached: a port on 127.0.0.1, or a Unix socket.
-struct Endpoint {
-    int port = 0;
-    std::string socketPath;  // set: this instead of the port
-};
-
-// A socket connected to the endpoint that gives up receiving after 10 s, or -1.
-int Connect(const Endpoint& endpoint) {
-    const bool local = !endpoint.socketPath.empty();
-    const int fd = socket(local ? AF_UNIX : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    timeval guard{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
-    sockaddr_in inetAddress{};
-    inetAddress.sin_family = AF_INET;
-    inetAddress.sin_port = htons(static_cast<std::uint16_t>(endpoint.port));
-    inetAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sockaddr_un unixAddress{};
-    unixAddress.sun_family = AF_UNIX;
-    std::strncpy(unixAddress.sun_path, endpoint.socketPath.c_str(), sizeof unixAddress.sun_path - 1);
-    const sockaddr* address = local ? reinterpret_cast<const sockaddr*>(&unixAddress)
-                                    : reinterpret_cast<const sockaddr*>(&inetAddress);
-    const socklen_t length = local ? sizeof unixAddress : sizeof inetAddress;
-    if (connect(fd, address, length) == 0) return fd;
-    close(fd);
-    return -1;
-}
+using testsupport::Connect;
+using testsupport::Endpoint;
+using testsupport::Transport;
 
 // One request on a fresh connection; true when the answer is a 200.
 bool FetchOnce(const Endpoint& endpoint, const std::string& request) {
@@ -197,7 +170,7 @@ struct ProbeResult {
 // Requests one after another while kSlowClients connections each hold part
 // of a request line and send one more byte between probes, so that none of
 // them ever goes idle.
-ProbeResult ProbeBesideSlowClients(int port, const std::string& request) {
+ProbeResult ProbeBesideSlowClients(const Endpoint& endpoint, const std::string& request) {
     rlimit files{};
     if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
         files.rlim_cur = files.rlim_max;
@@ -206,7 +179,7 @@ ProbeResult ProbeBesideSlowClients(int port, const std::string& request) {
     ProbeResult result;
     std::vector<int> slow;
     for (int i = 0; i < kSlowClients; ++i) {
-        const int fd = Connect(Endpoint{port});
+        const int fd = Connect(endpoint);
         if (fd < 0) break;
         send(fd, "GET /api.php?te", 15, MSG_NOSIGNAL);
         slow.push_back(fd);
@@ -216,7 +189,7 @@ ProbeResult ProbeBesideSlowClients(int port, const std::string& request) {
     const auto deadline = Clock::now() + kMaxDuration;
     for (int i = 0; i < kProbes && Clock::now() < deadline; ++i) {
         const auto sent = Clock::now();
-        if (FetchOnce(Endpoint{port}, request))
+        if (FetchOnce(endpoint, request))
             latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
         else
             ++result.failed;
@@ -319,18 +292,20 @@ int main() {
     const std::vector<Case> cases = {{"40 B", PayloadOfBytes(40)}, {"600 B", PayloadOfBytes(600)}};
     std::vector<LoadResult> service, socketService, peer;
     std::vector<double> raw;
-    ProbeResult probes;
+    const std::pair<const char*, Transport> transports[] = {{"TCP", Transport::Tcp},
+                                                            {"Unix socket", Transport::UnixSocket}};
+    std::vector<ProbeResult> probes;
 
     std::printf(
         "qr-image-service load benchmark: %d concurrent HTTP/1.0 clients on 127.0.0.1 (log to a file)\n"
         "and on the private Unix socket (log to /dev/null, as the program starts it), w=300 m=10 el=l,\n"
         "at most %d requests or %lld s a row, one connection a request.\n\n",
         kConnections, kMaxRequests, static_cast<long long>(kMaxDuration.count()));
-    {
-        // First, before the load runs leave thousands of ports in TIME_WAIT.
-        // The head time-out is set past the run, so every probe meets all the slow clients.
-        testsupport::ServiceProcess process({"--head-timeout", "600"});
-        probes = ProbeBesideSlowClients(process.port(), DesktopRequest(cases.front().payload));
+    // First, before the load runs leave thousands of ports in TIME_WAIT.
+    // The head time-out is set past the run, so every probe meets all the slow clients.
+    for (const auto& [name, transport] : transports) {
+        testsupport::ServiceProcess process(transport, {"--head-timeout", "600"});
+        probes.push_back(ProbeBesideSlowClients(process.endpoint(), DesktopRequest(cases.front().payload)));
     }
     {
         testsupport::ServiceProcess process;
@@ -383,11 +358,16 @@ int main() {
                         ratio <= 1.5 ? "met" : "MISSED");
         }
     }
-    std::printf("\nOne request at a time beside %d slow clients (%d connected), each sending a byte\n"
-                "of its request line between requests: %d answered, %d failed, p50 %.2f ms, p99 %.2f ms,\n"
-                "slowest %.2f ms (aim < %.0f ms: %s)\n",
-                kSlowClients, probes.slowClients, probes.answered, probes.failed, probes.p50Ms, probes.p99Ms,
-                probes.maxMs, kProbeAimMs,
-                probes.failed == 0 && probes.answered > 0 && probes.maxMs < kProbeAimMs ? "met" : "MISSED");
+    std::printf("\nOne request at a time beside %d slow clients, each sending a byte of its request line\n"
+                "between requests:\n",
+                kSlowClients);
+    for (std::size_t i = 0; i < probes.size(); ++i) {
+        const ProbeResult& result = probes[i];
+        std::printf("%-11s %d connected, %d answered, %d failed, p50 %.2f ms, p99 %.2f ms, slowest %.2f ms\n"
+                    "            (aim < %.0f ms: %s)\n",
+                    transports[i].first, result.slowClients, result.answered, result.failed, result.p50Ms,
+                    result.p99Ms, result.maxMs, kProbeAimMs,
+                    result.failed == 0 && result.answered > 0 && result.maxMs < kProbeAimMs ? "met" : "MISSED");
+    }
     return 0;
 }

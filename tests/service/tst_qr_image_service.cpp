@@ -1,10 +1,9 @@
 // qr-image-service as a real process on 127.0.0.1: its answers, round trips
-// through zbarimg, and its behaviour towards slow and hostile clients.
+// through zbarimg, and its behaviour towards slow and hostile clients, these
+// also on its Unix socket.
 #include "support/qr_decode.h"
 #include "support/service_process.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -16,33 +15,28 @@
 #include <chrono>
 #include <memory>
 
+using testsupport::Endpoint;
 using testsupport::ServiceProcess;
+using testsupport::Transport;
+
+Q_DECLARE_METATYPE(Transport)
 
 namespace {
 
-// Far beyond any answer's time; only stops a hung test.
-constexpr int kHangGuardSeconds = 10;
 // Well over the 256 connections that once held every slot of the service.
 constexpr int kSlowClients = 500;
 constexpr auto kTrickleInterval = std::chrono::milliseconds(100);
 
 class Socket {
 public:
-    explicit Socket(int port) {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        timeval guard{kHangGuardSeconds, 0};
-        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(std::uint16_t(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    explicit Socket(const Endpoint& endpoint) : fd_(testsupport::Connect(endpoint)) {}
+    ~Socket() {
+        if (fd_ >= 0) close(fd_);
     }
-    ~Socket() { close(fd_); }
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
 
-    bool connected() const { return connected_; }
+    bool connected() const { return fd_ >= 0; }
 
     // The server may answer and close before it has read everything; the
     // rest is then simply not sent.
@@ -73,7 +67,6 @@ public:
 
 private:
     int fd_ = -1;
-    bool connected_ = false;
 };
 
 struct HttpReply {
@@ -97,8 +90,8 @@ HttpReply ParseReply(const QByteArray& bytes) {
     return reply;
 }
 
-HttpReply Exchange(int port, const QByteArray& request) {
-    Socket socket(port);
+HttpReply Exchange(const Endpoint& endpoint, const QByteArray& request) {
+    Socket socket(endpoint);
     socket.send(request);
     return ParseReply(socket.receiveAll());
 }
@@ -129,6 +122,12 @@ std::pair<int, int> PngSize(const QByteArray& png) {
     return {int(word(16)), int(word(20))};
 }
 
+void AddTransportColumn() {
+    QTest::addColumn<Transport>("transport");
+    QTest::newRow("TCP") << Transport::Tcp;
+    QTest::newRow("Unix socket") << Transport::UnixSocket;
+}
+
 }  // namespace
 
 class TstQrImageService : public QObject {
@@ -142,7 +141,9 @@ private slots:
     void roundTrip_data();
     void roundTrip();
     void logsOneLineWithoutPayload();
+    void slowClientsDoNotBlockOthers_data() { AddTransportColumn(); }
     void slowClientsDoNotBlockOthers();
+    void tricklingHeadIsClosed_data() { AddTransportColumn(); }
     void tricklingHeadIsClosed();
     void idleConnectionsTimeOut();
     void connectionLimitQueuesNewClients();
@@ -220,7 +221,7 @@ void TstQrImageService::answers() {
     QFETCH(QByteArray, contentType);
     QFETCH(QByteArray, bodyStart);
 
-    const HttpReply reply = Exchange(service_->port(), request);
+    const HttpReply reply = Exchange(service_->endpoint(), request);
     QCOMPARE(reply.status, status);
     QVERIFY(reply.headers.contains("content-length"));
     if (contentType.isEmpty()) return;
@@ -272,7 +273,7 @@ void TstQrImageService::roundTrip() {
     QFETCH(QByteArray, payload);
     QFETCH(int, width);
 
-    const HttpReply reply = Exchange(service_->port(), GetRequest(target));
+    const HttpReply reply = Exchange(service_->endpoint(), GetRequest(target));
     QCOMPARE(reply.status, 200);
     QCOMPARE(PngSize(reply.body), std::make_pair(width, width));
     const std::optional<std::string> decoded =
@@ -284,8 +285,8 @@ void TstQrImageService::roundTrip() {
 void TstQrImageService::logsOneLineWithoutPayload() {
     ServiceProcess service;
     const QByteArray secret = "wifi-password-Zq7";
-    QCOMPARE(Exchange(service.port(), GetRequest("/api.php?text=" + secret)).status, 200);
-    QCOMPARE(Exchange(service.port(), GetRequest("/api.php?w=1&text=" + secret)).status, 400);
+    QCOMPARE(Exchange(service.endpoint(), GetRequest("/api.php?text=" + secret)).status, 200);
+    QCOMPARE(Exchange(service.endpoint(), GetRequest("/api.php?w=1&text=" + secret)).status, 400);
 
     const QByteArray log = QByteArray::fromStdString(service.log());
     QVERIFY2(!log.contains(secret), log.constData());
@@ -297,14 +298,15 @@ void TstQrImageService::logsOneLineWithoutPayload() {
 // the connection from going idle. The service must answer someone else at
 // once, not after they give up, which here is never.
 void TstQrImageService::slowClientsDoNotBlockOthers() {
-    ServiceProcess service({"--timeout", "600", "--head-timeout", "600"});
+    QFETCH(Transport, transport);
+    ServiceProcess service(transport, {"--timeout", "600", "--head-timeout", "600"});
     std::vector<std::unique_ptr<Socket>> slowClients;
     for (int i = 0; i < kSlowClients; ++i) {
-        slowClients.push_back(std::make_unique<Socket>(service.port()));
+        slowClients.push_back(std::make_unique<Socket>(service.endpoint()));
         QVERIFY(slowClients.back()->connected());
         slowClients.back()->send("GET /api.php?te");
     }
-    Socket probe(service.port());
+    Socket probe(service.endpoint());
     probe.send(GetRequest(DesktopTarget("still served")));
     bool answered = false;
     for (int round = 0; round < 20 && !answered; ++round) {
@@ -318,8 +320,9 @@ void TstQrImageService::slowClientsDoNotBlockOthers() {
 // A client that trickles its head is never idle; the head time-out still
 // ends it.
 void TstQrImageService::tricklingHeadIsClosed() {
-    ServiceProcess service({"--timeout", "600", "--head-timeout", "1"});
-    Socket slow(service.port());
+    QFETCH(Transport, transport);
+    ServiceProcess service(transport, {"--timeout", "600", "--head-timeout", "1"});
+    Socket slow(service.endpoint());
     slow.send("GET /api.php?te");
     bool ended = false;
     for (int round = 0; round < 50 && !ended; ++round) {
@@ -336,7 +339,7 @@ void TstQrImageService::tricklingHeadIsClosed() {
 
 void TstQrImageService::idleConnectionsTimeOut() {
     ServiceProcess service({"--timeout", "1"});
-    Socket idle(service.port());
+    Socket idle(service.endpoint());
     idle.send("GET /api.php?te");
     bool closedByServer = false;
     idle.receiveAll(&closedByServer);
@@ -348,8 +351,8 @@ void TstQrImageService::idleConnectionsTimeOut() {
 void TstQrImageService::connectionLimitQueuesNewClients() {
     ServiceProcess service({"--max-connections", "4", "--threads", "1"});
     std::vector<std::unique_ptr<Socket>> silent;
-    for (int i = 0; i < 4; ++i) silent.push_back(std::make_unique<Socket>(service.port()));
-    Socket waiting(service.port());
+    for (int i = 0; i < 4; ++i) silent.push_back(std::make_unique<Socket>(service.endpoint()));
+    Socket waiting(service.endpoint());
     waiting.send(GetRequest(DesktopTarget("after the wait")));
     QVERIFY(!waiting.readableWithin(std::chrono::milliseconds(500)));
 
@@ -366,7 +369,7 @@ void TstQrImageService::stopsCleanly_data() {
 void TstQrImageService::stopsCleanly() {
     QFETCH(int, signal);
     ServiceProcess service;
-    Socket idle(service.port());
+    Socket idle(service.endpoint());
     QVERIFY(kill(service.pid(), signal) == 0);
     QCOMPARE(service.stop(), 0);
     QVERIFY(QByteArray::fromStdString(service.log()).contains("stopping"));

@@ -6,11 +6,14 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -23,18 +26,13 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kStartLimit = std::chrono::seconds(10);
 constexpr auto kStopLimit = std::chrono::seconds(5);
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
+constexpr time_t kReceiveGuardSeconds = 10;
 constexpr std::string_view kListeningMarker = "listening on 127.0.0.1:";
 
-bool AcceptsConnections(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return connected;
+std::string MakePrivateFolder() {
+    char folder[] = "/tmp/qr-image-service-XXXXXX";
+    if (!mkdtemp(folder)) throw std::runtime_error("cannot create a folder for the service's socket");
+    return folder;
 }
 
 int StatusOf(int waitStatus) {
@@ -60,17 +58,56 @@ bool ReapWithin(pid_t pid, Clock::duration limit, int& exitStatus) {
 
 }  // namespace
 
+int Connect(const Endpoint& endpoint) {
+    const bool local = !endpoint.socketPath.empty();
+    const int fd = socket(local ? AF_UNIX : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    timeval guard{kReceiveGuardSeconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
+    sockaddr_in inetAddress{};
+    inetAddress.sin_family = AF_INET;
+    inetAddress.sin_port = htons(static_cast<std::uint16_t>(endpoint.port));
+    inetAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_un unixAddress{};
+    unixAddress.sun_family = AF_UNIX;
+    std::strncpy(unixAddress.sun_path, endpoint.socketPath.c_str(), sizeof unixAddress.sun_path - 1);
+    const sockaddr* address = local ? reinterpret_cast<const sockaddr*>(&unixAddress)
+                                    : reinterpret_cast<const sockaddr*>(&inetAddress);
+    const socklen_t length = local ? sizeof unixAddress : sizeof inetAddress;
+    if (connect(fd, address, length) == 0) return fd;
+    close(fd);
+    return -1;
+}
+
 ServiceProcess::ServiceProcess(std::vector<std::string> extraArgs)
+    : ServiceProcess(Transport::Tcp, std::move(extraArgs)) {}
+
+ServiceProcess::ServiceProcess(Transport transport, std::vector<std::string> extraArgs)
     : ServiceProcess(QR_IMAGE_SERVICE_PATH, [&] {
-          std::vector<std::string> args = {"--listen", "127.0.0.1:0"};
+          std::vector<std::string> args;
+          if (transport == Transport::Tcp) args = {"--listen", "127.0.0.1:0"};
           args.insert(args.end(), extraArgs.begin(), extraArgs.end());
           return args;
-      }()) {}
+      }(), transport == Transport::UnixSocket ? MakePrivateFolder() : std::string()) {}
 
-ServiceProcess::ServiceProcess(const std::string& program, std::vector<std::string> args) {
+ServiceProcess::ServiceProcess(const std::string& program, std::vector<std::string> args)
+    : ServiceProcess(program, std::move(args), std::string()) {}
+
+ServiceProcess::ServiceProcess(const std::string& program, std::vector<std::string> args, std::string folder)
+    : folder_(std::move(folder)) {
+    if (!folder_.empty()) {
+        socketPath_ = folder_ + "/qr-image-service.sock";
+        args.insert(args.begin(), {"--socket", socketPath_});
+    }
+    const auto giveUp = [&](const std::string& why) {
+        stop();
+        unlink(logPath_.c_str());
+        if (!folder_.empty()) std::filesystem::remove_all(folder_);
+        throw std::runtime_error(why);
+    };
     char logTemplate[] = "/tmp/qr-image-service-log-XXXXXX";
     const int logFd = mkostemp(logTemplate, O_CLOEXEC);
-    if (logFd < 0) throw std::runtime_error("cannot create the service's log file");
+    if (logFd < 0) giveUp("cannot create the service's log file");
     logPath_ = logTemplate;
 
     args.insert(args.begin(), program);
@@ -93,23 +130,13 @@ ServiceProcess::ServiceProcess(const std::string& program, std::vector<std::stri
         _exit(127);
     }
     close(logFd);
-    if (pid_ < 0) throw std::runtime_error("cannot fork the service");
+    if (pid_ < 0) giveUp("cannot fork the service");
 
     const auto deadline = Clock::now() + kStartLimit;
-    while (port_ == 0 || !AcceptsConnections(port_)) {
-        const std::string text = log();
-        const std::size_t marker = text.find(kListeningMarker);
-        if (marker != std::string::npos && text.find('\n', marker) != std::string::npos) {
-            port_ = std::atoi(text.c_str() + marker + kListeningMarker.size());
-        }
+    while (!accepts()) {
         const bool exited = ReapWithin(pid_, Clock::duration::zero(), exitStatus_);
         if (exited) pid_ = -1;
-        if (exited || Clock::now() >= deadline) {
-            const std::string why = program + " did not start; its log:\n" + log();
-            stop();
-            unlink(logPath_.c_str());
-            throw std::runtime_error(why);
-        }
+        if (exited || Clock::now() >= deadline) giveUp(program + " did not start; its log:\n" + log());
         std::this_thread::sleep_for(kPollInterval);
     }
 }
@@ -117,6 +144,21 @@ ServiceProcess::ServiceProcess(const std::string& program, std::vector<std::stri
 ServiceProcess::~ServiceProcess() {
     stop();
     unlink(logPath_.c_str());
+    if (!folder_.empty()) std::filesystem::remove_all(folder_);
+}
+
+// Over TCP the port is known once the log names it.
+bool ServiceProcess::accepts() {
+    if (socketPath_.empty() && port_ == 0) {
+        const std::string text = log();
+        const std::size_t marker = text.find(kListeningMarker);
+        if (marker == std::string::npos || text.find('\n', marker) == std::string::npos) return false;
+        port_ = std::atoi(text.c_str() + marker + kListeningMarker.size());
+    }
+    const int fd = Connect(endpoint());
+    if (fd < 0) return false;
+    close(fd);
+    return true;
 }
 
 std::string ServiceProcess::baseAddress() const {
