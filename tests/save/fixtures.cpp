@@ -5,7 +5,9 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <utility>
 
@@ -118,7 +120,12 @@ Bytes BmpFile(std::int32_t width, std::int32_t height, int bitsPerPixel, const B
     return out;
 }
 
-Bytes JpegFile(int width, int height, JpegColour colour, const Bytes& samples, JpegCoding coding) {
+namespace {
+
+// A JPEG of `samples` (rows of width * components bytes, top to bottom) made
+// with libjpeg's defaults, then `configure`'s settings.
+Bytes CompressJpeg(int width, int height, int components, J_COLOR_SPACE space, const Bytes& samples,
+                   const std::function<void(jpeg_compress_struct&)>& configure) {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr error{};
     cinfo.err = jpeg_std_error(&error);  // a fixture of valid pixels cannot fail
@@ -128,15 +135,12 @@ Bytes JpegFile(int width, int height, JpegColour colour, const Bytes& samples, J
     jpeg_mem_dest(&cinfo, &buffer, &size);
     cinfo.image_width = static_cast<JDIMENSION>(width);
     cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = colour == JpegColour::Grey ? 1 : colour == JpegColour::Rgb ? 3 : 4;
-    cinfo.in_color_space = colour == JpegColour::Grey ? JCS_GRAYSCALE : colour == JpegColour::Rgb ? JCS_RGB : JCS_CMYK;
+    cinfo.input_components = components;
+    cinfo.in_color_space = space;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    if (coding == JpegCoding::Progressive)
-        jpeg_simple_progression(&cinfo);
-    cinfo.arith_code = coding == JpegCoding::Arithmetic;
+    configure(cinfo);
     jpeg_start_compress(&cinfo, TRUE);
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * cinfo.input_components;
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * components;
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = const_cast<std::uint8_t*>(samples.data()) + cinfo.next_scanline * rowBytes;
         jpeg_write_scanlines(&cinfo, &row, 1);
@@ -146,6 +150,19 @@ Bytes JpegFile(int width, int height, JpegColour colour, const Bytes& samples, J
     jpeg_destroy_compress(&cinfo);
     free(buffer);
     return out;
+}
+
+}  // namespace
+
+Bytes JpegFile(int width, int height, JpegColour colour, const Bytes& samples, JpegCoding coding) {
+    const int components = colour == JpegColour::Grey ? 1 : colour == JpegColour::Rgb ? 3 : 4;
+    const J_COLOR_SPACE space = colour == JpegColour::Grey ? JCS_GRAYSCALE : colour == JpegColour::Rgb ? JCS_RGB : JCS_CMYK;
+    return CompressJpeg(width, height, components, space, samples, [coding](jpeg_compress_struct& cinfo) {
+        jpeg_set_quality(&cinfo, 100, TRUE);
+        if (coding == JpegCoding::Progressive)
+            jpeg_simple_progression(&cinfo);
+        cinfo.arith_code = coding == JpegCoding::Arithmetic;
+    });
 }
 
 Bytes ScanHeavyJpeg(int scans) {
@@ -172,34 +189,13 @@ Bytes ScanHeavyJpeg(int scans) {
             for (int low = kMaxPointTransform; low >= 0; --low)
                 add(1, component, coefficient, coefficient, low == kMaxPointTransform ? 0 : low + 1, low);
 
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr error{};
-    cinfo.err = jpeg_std_error(&error);  // a fixture of valid pixels cannot fail
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = 16;
-    cinfo.image_height = 16;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    for (int component = 0; component < 3; ++component)
-        cinfo.comp_info[component].h_samp_factor = cinfo.comp_info[component].v_samp_factor = 1;
-    cinfo.arith_code = TRUE;
-    cinfo.scan_info = script.data();
-    cinfo.num_scans = static_cast<int>(script.size());
-    jpeg_start_compress(&cinfo, TRUE);
-    const Bytes samples(3 * 16, 0x80);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<std::uint8_t*>(samples.data());
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    Bytes out(buffer, buffer + size);
-    jpeg_destroy_compress(&cinfo);
-    free(buffer);
-    return out;
+    return CompressJpeg(16, 16, 3, JCS_RGB, Bytes(3 * 16 * 16, 0x80), [&script](jpeg_compress_struct& cinfo) {
+        for (int component = 0; component < 3; ++component)
+            cinfo.comp_info[component].h_samp_factor = cinfo.comp_info[component].v_samp_factor = 1;
+        cinfo.arith_code = TRUE;
+        cinfo.scan_info = script.data();
+        cinfo.num_scans = static_cast<int>(script.size());
+    });
 }
 
 Bytes JpegClaiming(Bytes jpeg, int width, int height) {

@@ -48,6 +48,14 @@ std::vector<std::uint8_t> RenderOrFail(const QrRequest& request) {
     return std::get<std::vector<std::uint8_t>>(rendered);
 }
 
+// The service's command line as given after its name, with the built-in
+// listen address 127.0.0.1:8731 and 2 threads by default.
+std::variant<ServiceOptions, CommandLineExit> Parse(const QStringList& args) {
+    std::vector<std::string> storage;
+    for (const QString& arg : args) storage.push_back(arg.toStdString());
+    return ParseServiceOptions({storage.begin(), storage.end()}, "127.0.0.1:8731", 2);
+}
+
 }  // namespace
 
 class TstQrServiceCore : public QObject {
@@ -314,10 +322,7 @@ void TstQrServiceCore::commandLine() {
     QFETCH(QStringList, args);
     QFETCH(int, exitStatus);
 
-    std::vector<std::string> storage;
-    for (const QString& arg : args) storage.push_back(arg.toStdString());
-    const std::vector<std::string_view> views(storage.begin(), storage.end());
-    const auto parsed = ParseServiceOptions(views, "127.0.0.1:8731", 2);
+    const auto parsed = Parse(args);
 
     if (exitStatus >= 0) {
         QVERIFY(std::holds_alternative<CommandLineExit>(parsed));
@@ -378,10 +383,7 @@ void TstQrServiceCore::privateSocketCommandLine() {
     QFETCH(QStringList, args);
     QFETCH(int, exitStatus);
 
-    std::vector<std::string> storage;
-    for (const QString& arg : args) storage.push_back(arg.toStdString());
-    const std::vector<std::string_view> views(storage.begin(), storage.end());
-    const auto parsed = ParseServiceOptions(views, "127.0.0.1:8731", 2);
+    const auto parsed = Parse(args);
 
     if (exitStatus >= 0) {
         QVERIFY(std::holds_alternative<CommandLineExit>(parsed));
@@ -408,9 +410,7 @@ void TstQrServiceCore::headTimeout_data() {
 void TstQrServiceCore::headTimeout() {
     QFETCH(QStringList, args);
     QFETCH(unsigned, seconds);
-    std::vector<std::string> storage;
-    for (const QString& arg : args) storage.push_back(arg.toStdString());
-    const auto parsed = ParseServiceOptions({storage.begin(), storage.end()}, "127.0.0.1:8731", 2);
+    const auto parsed = Parse(args);
     if (seconds == 0) {
         QVERIFY(std::holds_alternative<CommandLineExit>(parsed));
         QCOMPARE(std::get<CommandLineExit>(parsed).status, 2);
