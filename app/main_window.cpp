@@ -2,15 +2,19 @@
 
 #include "app/control_table.h"
 #include "app/controls.h"
+#include "app/desktop_fit.h"
 #include "app/length_counter.h"
 #include "save/save.h"
 
+#include <QApplication>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
 
 #include <variant>
 
@@ -154,10 +158,23 @@ MainWindow::MainWindow(Platform& platform, qr::ServiceOptions service)
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
+    // The colours and pixel positions were drawn for a light desktop and a
+    // 12-pixel font: a dark theme's colours or a larger desktop font would
+    // leave black captions on dark faces and cut captions.
+    setPalette(ClassicPalette());
+    setFont(LayoutFont(QApplication::font()));
     fillWith(this, kWindowBackground);
 
     buildControls();
+    QStyle* style = CreatePaletteStyle();
+    style->setParent(this);
+    setStyle(style);
+    for (QWidget* child : findChildren<QWidget*>())
+        child->setStyle(style);
     wireEvents();
+    // Page keys work from every control, also those that take Ctrl+Tab
+    // themselves, so they are seen before any control gets them.
+    qApp->installEventFilter(this);
     // The window's created event: the caption only, the colour stays black.
     UpdateLengthCounter();
 }
@@ -165,6 +182,8 @@ MainWindow::MainWindow(Platform& platform, qr::ServiceOptions service)
 void MainWindow::buildControls()
 {
     const QColor buttonFace = palette().color(QPalette::Button);
+    const ControlRow* previous = nullptr;
+    QString pageTitle;
     for (const ControlRow& row : ControlTable()) {
         const QString container = QString::fromUtf8(row.container);
         QWidget* parent = container.isEmpty() ? this : controls_.value(container);
@@ -174,6 +193,19 @@ void MainWindow::buildControls()
         if (row.kind != ControlKind::TabPage)
             widget->setGeometry(row.x, row.y, row.width, row.height);
         controls_.insert(widget->objectName(), widget);
+
+        // Screen readers name each box as a sighted user reads it: by the
+        // label in front of it, a multi-line box by what its page is for.
+        if (row.kind == ControlKind::TabPage)
+            pageTitle = QString::fromUtf8(row.text);
+        else if (row.kind == ControlKind::MultiLineEdit)
+            widget->setAccessibleName(pageTitle + QStringLiteral("内容"));
+        else if ((row.kind == ControlKind::LineEdit || row.kind == ControlKind::ReadOnlyLineEdit) && previous
+                 && previous->kind == ControlKind::Label)
+            widget->setAccessibleName(AccessibleNameFromCaption(QString::fromUtf8(previous->text)));
+        else if (row.kind == ControlKind::PictureBox)
+            widget->setAccessibleName(static_cast<QGroupBox*>(parent)->title());
+        previous = &row;
     }
     control<TabControl>("选择夹1")->setCurrentIndex(0);
     picture_ = control<PictureBox>("图片框1");
@@ -208,13 +240,37 @@ bool MainWindow::focusNextPrevChild(bool next)
         w = next ? w->nextInFocusChain() : w->previousInFocusChain();
         if (w == start)
             return false;
-        if (w != this && isAncestorOf(w) && ((w->focusPolicy() & Qt::TabFocus) || qobject_cast<RadioBox*>(w))
-            && w->isVisibleTo(this)
-            && w->isEnabled() && !w->focusProxy()) {
+        if (w != this && isAncestorOf(w) && IsFocusStop(*w) && w->isVisibleTo(this)) {
             w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
             return true;
         }
     }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()
+        || static_cast<QWidget*>(watched)->window() != this)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const int step = PageStepForKey(key->key(), key->modifiers());
+    if (step == 0)
+        return false;
+    auto* tabs = control<TabControl>("选择夹1");
+    tabs->setCurrentIndex(WrappedPage(tabs->currentIndex(), step, tabs->count()));
+    if (QWidget* first = FirstFocusStop(*tabs->page(tabs->currentIndex())))
+        first->setFocus(Qt::TabFocusReason);
+    return true;
+}
+
+// The layout is fixed: a maximize or fullscreen request from the window
+// manager, its title bar or its keys is undone, only minimizing is kept.
+void MainWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange
+        && (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        setWindowState(windowState() & Qt::WindowMinimized);
 }
 
 template <class T> T* MainWindow::control(const char* name) const
@@ -233,6 +289,8 @@ std::size_t MainWindow::UpdateLengthCounter()
 {
     const std::size_t bytes = CountCodePageBytes(text("编辑框_文本"));
     counter_->setText(QString::fromStdString(LengthCounterCaption(bytes)));
+    // Screen readers announce the count with the box it counts.
+    controls_.value(QStringLiteral("编辑框_文本"))->setAccessibleDescription(counter_->text());
     return bytes;
 }
 

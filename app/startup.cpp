@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/app_icon.h"
+#include "app/desktop_fit.h"
 #include "app/desktop_platform.h"
 #include "app/main_window.h"
 
@@ -28,10 +29,38 @@ void CentreOnPrimaryScreen(QWidget& window)
 {
     // The full screen, not its work area; the frame counts, which the window
     // system only knows once the window is shown.
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    const QSize outer = window.frameGeometry().size();
-    window.move(screen.x() + (screen.width() - outer.width()) / 2,
-                screen.y() + (screen.height() - outer.height()) / 2);
+    window.move(CentredFramePosition(QGuiApplication::primaryScreen()->geometry(), window.frameGeometry().size()));
+}
+
+namespace {
+
+// A window manager adds its frame only after the window is shown, and Qt
+// sends no event of its own for it: the first event that finds frame margins
+// centres the window again, once; from then on the window stays where the
+// user puts it.
+class CentreWhenFramed : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* window = static_cast<QWidget*>(watched);
+        if (event->type() != QEvent::Destroy && window->frameGeometry().size() != window->size()) {
+            window->removeEventFilter(this);
+            CentreOnPrimaryScreen(*window);
+            deleteLater();
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+void CentreOnceFramed(QWidget& window)
+{
+    CentreOnPrimaryScreen(window);
+    window.installEventFilter(new CentreWhenFramed(&window));
 }
 
 int RunQrGenerator(int& argc, char** argv)
@@ -50,7 +79,7 @@ int RunQrGenerator(int& argc, char** argv)
         return 1;
     }
     window->show();
-    CentreOnPrimaryScreen(*window);
+    CentreOnceFramed(*window);
     window->activateWindow();
     return app.exec();
 }

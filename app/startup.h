@@ -12,5 +12,9 @@ void InstallChineseTranslations(QApplication& app);
 // screen. Call it once the window is shown, when its frame is known.
 void CentreOnPrimaryScreen(QWidget& window);
 
+// Centres the shown window now and once more when the window manager's frame
+// first becomes known, so the frame, not the client area, ends up centred.
+void CentreOnceFramed(QWidget& window);
+
 // The program: builds the window, shows it, runs until it is closed.
 int RunQrGenerator(int& argc, char** argv);
