@@ -6,11 +6,13 @@
 #include "app/main_window.h"
 
 #include <QApplication>
+#include <QBasicTimer>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTranslator>
+#include <QWindow>
 
 #include <exception>
 #include <memory>
@@ -28,31 +30,42 @@ void InstallChineseTranslations(QApplication& app)
 void CentreOnPrimaryScreen(QWidget& window)
 {
     // The full screen, not its work area; the frame counts, which the window
-    // system only knows once the window is shown.
-    window.move(CentredFramePosition(QGuiApplication::primaryScreen()->geometry(), window.frameGeometry().size()));
+    // system only knows once the window is shown. The position goes to the
+    // window system even when Qt believes the window is there already: Qt's
+    // idea of it can be stale while the window manager is still framing it.
+    const QPoint position =
+        CentredFramePosition(QGuiApplication::primaryScreen()->geometry(), window.frameGeometry().size());
+    if (QWindow* handle = window.windowHandle())
+        handle->setFramePosition(position);
+    else
+        window.move(position);
 }
 
 namespace {
 
 // A window manager adds its frame only after the window is shown, and Qt
-// sends no event of its own for it: the first event that finds frame margins
-// centres the window again, once; from then on the window stays where the
-// user puts it.
+// sends no event when the frame's extents arrive: the window looks for them
+// for a few seconds and centres itself again, once, when they are known.
+// Later moves are the user's.
 class CentreWhenFramed : public QObject {
 public:
-    using QObject::QObject;
+    explicit CentreWhenFramed(QWidget& window) : QObject(&window), window_(window) { timer_.start(20, this); }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
+    void timerEvent(QTimerEvent*) override
     {
-        auto* window = static_cast<QWidget*>(watched);
-        if (event->type() != QEvent::Destroy && window->frameGeometry().size() != window->size()) {
-            window->removeEventFilter(this);
-            CentreOnPrimaryScreen(*window);
+        constexpr int kLooks = 150;
+        const bool framed = window_.frameGeometry().size() != window_.size();
+        if (framed)
+            CentreOnPrimaryScreen(window_);
+        if (framed || ++looks_ == kLooks)
             deleteLater();
-        }
-        return false;
     }
+
+private:
+    QWidget& window_;
+    QBasicTimer timer_;
+    int looks_ = 0;
 };
 
 }  // namespace
@@ -60,7 +73,7 @@ protected:
 void CentreOnceFramed(QWidget& window)
 {
     CentreOnPrimaryScreen(window);
-    window.installEventFilter(new CentreWhenFramed(&window));
+    new CentreWhenFramed(window);
 }
 
 int RunQrGenerator(int& argc, char** argv)

@@ -11,7 +11,7 @@ packages=(
   libzxing-dev  # the window reads each shown picture back
   zbar-tools
   fonts-wqy-microhei
-  xvfb xauth openbox  # window tests that need a real X server and window manager
+  xvfb xauth openbox xfwm4 dbus-bin x11-utils  # window tests that need a real X server and window managers
   lintian desktop-file-utils appstream dpkg-dev fakeroot file  # packaging and its checks
   librsvg2-bin  # the icons are rendered from one SVG
   curl  # run.sh asks whether the service answers
