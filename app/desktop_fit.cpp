@@ -67,3 +67,12 @@ QPoint CentredFramePosition(const QRect& screen, const QSize& frame)
 {
     return screen.topLeft() + QPoint((screen.width() - frame.width()) / 2, (screen.height() - frame.height()) / 2);
 }
+
+QString PreferredPlatform(const QProcessEnvironment& environment)
+{
+    const auto has = [&](const char* name) { return !environment.value(QString::fromLatin1(name)).isEmpty(); };
+    const bool wayland = has("WAYLAND_DISPLAY") || environment.value(QStringLiteral("XDG_SESSION_TYPE")) == u"wayland";
+    if (has("QT_QPA_PLATFORM") || !has("DISPLAY") || !wayland)
+        return {};
+    return QStringLiteral("xcb");
+}

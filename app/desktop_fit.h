@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QPalette>
 #include <QPoint>
+#include <QProcessEnvironment>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -42,3 +43,9 @@ QString AccessibleNameFromCaption(QString caption);
 // Top-left corner of a frame of size `frame` centred on `screen`, each
 // offset halved with the fraction dropped.
 QPoint CentredFramePosition(const QRect& screen, const QSize& frame);
+
+// The Qt platform to ask for before Qt starts: "xcb" on a Wayland session
+// that also offers an X display (XWayland), so a window manager that honours
+// the fixed size frames the window; "" to leave the choice to Qt, always so
+// when the user named a platform in QT_QPA_PLATFORM.
+QString PreferredPlatform(const QProcessEnvironment& environment);

@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 
 #include <variant>
 
@@ -150,7 +151,8 @@ QWidget* createControl(const ControlRow& row, QWidget* parent, const QColor& but
 }  // namespace
 
 MainWindow::MainWindow(Platform& platform, qr::ServiceOptions service)
-    : platform_(platform), service_(std::move(service))
+    : platform_(platform), service_(std::move(service)),
+      onWayland_(QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
 {
     setObjectName(QStringLiteral("主窗口"));
     setWindowTitle(QStringLiteral("二维码生成器ByVelkrand"));
@@ -158,6 +160,11 @@ MainWindow::MainWindow(Platform& platform, qr::ServiceOptions service)
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
+    // A Wayland compositor may impose its maximized size, which Qt 6.4 must
+    // then take or die of a protocol error: there the window only has a
+    // minimum size and goes back to its own after the state is undone.
+    if (onWayland_)
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     // The colours and pixel positions were drawn for a light desktop and a
     // 12-pixel font: a dark theme's colours or a larger desktop font would
     // leave black captions on dark faces and cut captions.
@@ -268,9 +275,26 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 void MainWindow::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange
-        && (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
-        setWindowState(windowState() & Qt::WindowMinimized);
+    if (event->type() == QEvent::WindowStateChange && !onWayland_)
+        leaveRefusedState();
+}
+
+// Under Wayland the window first takes the compositor's maximized size:
+// answering that configure with another size is a protocol error.
+void MainWindow::resizeEvent(QResizeEvent*)
+{
+    if (onWayland_)
+        QTimer::singleShot(0, this, &MainWindow::leaveRefusedState);
+}
+
+void MainWindow::leaveRefusedState()
+{
+    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    setWindowState(windowState() & Qt::WindowMinimized);
+    // A compositor confirms the normal state a round trip later; only then
+    // may the window take its own size again.
+    QTimer::singleShot(onWayland_ ? 300 : 0, this, [this] { resize(kClientWidth, kClientHeight); });
 }
 
 template <class T> T* MainWindow::control(const char* name) const

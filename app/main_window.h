@@ -57,17 +57,20 @@ protected:
     bool focusNextPrevChild(bool next) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void buildControls();
     void wireEvents();
     void onTextEdited();
+    void leaveRefusedState();
     void run(const qr::PageOutcome& outcome);
     std::string text(const char* name) const;
     template <class T> T* control(const char* name) const;
 
     Platform& platform_;
     qr::ServiceOptions service_;
+    bool onWayland_;
     std::string saveFormat_;
     QHash<QString, QWidget*> controls_;
     PictureBox* picture_ = nullptr;

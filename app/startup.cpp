@@ -30,15 +30,14 @@ void InstallChineseTranslations(QApplication& app)
 void CentreOnPrimaryScreen(QWidget& window)
 {
     // The full screen, not its work area; the frame counts, which the window
-    // system only knows once the window is shown. The position goes to the
-    // window system even when Qt believes the window is there already: Qt's
-    // idea of it can be stale while the window manager is still framing it.
+    // system only knows once the window is shown.
     const QPoint position =
         CentredFramePosition(QGuiApplication::primaryScreen()->geometry(), window.frameGeometry().size());
+    window.move(position);
+    // Qt skips a move to where it believes the window is, and that belief
+    // can be stale while the window manager is still framing the window.
     if (QWindow* handle = window.windowHandle())
         handle->setFramePosition(position);
-    else
-        window.move(position);
 }
 
 namespace {
@@ -78,6 +77,12 @@ void CentreOnceFramed(QWidget& window)
 
 int RunQrGenerator(int& argc, char** argv)
 {
+    // Qt's own Wayland title bar offers maximize, and the compositor's
+    // maximized state then ends a fixed-size window with a protocol error
+    // (Qt 6.4). Through XWayland the window manager keeps the size fixed.
+    const QString qtPlatform = PreferredPlatform(QProcessEnvironment::systemEnvironment());
+    if (!qtPlatform.isEmpty())
+        qputenv("QT_QPA_PLATFORM", qtPlatform.toLatin1());
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qrgen"));
     QApplication::setWindowIcon(AppIcon());
