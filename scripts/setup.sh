@@ -12,6 +12,7 @@ packages=(
   zbar-tools
   fonts-wqy-microhei
   xvfb xauth openbox xfwm4 dbus-bin x11-utils  # window tests that need a real X server and window managers
+  weston qt6-wayland  # the window under a Wayland compositor
   lintian desktop-file-utils appstream dpkg-dev fakeroot file  # packaging and its checks
   librsvg2-bin  # the icons are rendered from one SVG
   curl  # run.sh asks whether the service answers
