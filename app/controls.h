@@ -30,6 +30,7 @@ public:
     // page hidden, it moves to the first focus stop of the page shown.
     int currentIndex() const;
     void setCurrentIndex(int index);
+    // The number of pages.
     int count() const { return pages_.size(); }
     // The widget holding the controls of page `index`.
     QWidget* page(int index) const { return pages_.value(index); }
