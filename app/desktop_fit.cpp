@@ -28,7 +28,8 @@ QPalette ClassicPalette()
     QPalette palette(Qt::black, QColor(240, 240, 240), Qt::white, QColor(160, 160, 160), QColor(160, 160, 160),
                      Qt::black, Qt::white, Qt::white, QColor(240, 240, 240));
     palette.setColor(QPalette::ButtonText, Qt::black);
-    palette.setColor(QPalette::Highlight, QColor(0, 120, 215));
+    // Dark enough for white selected text (5.6:1).
+    palette.setColor(QPalette::Highlight, QColor(0, 102, 204));
     palette.setColor(QPalette::HighlightedText, Qt::white);
     palette.setColor(QPalette::PlaceholderText, QColor(96, 96, 96));
     palette.setColor(QPalette::ToolTipBase, QColor(255, 255, 225));

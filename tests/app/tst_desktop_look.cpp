@@ -96,8 +96,12 @@ QList<Caption> VisibleCaptions(const MainWindow& window)
 
 // The text's contrast as painted into `room`: the most common colour there is
 // the background, the colour farthest from it in contrast the text.
-std::pair<double, QColor> PaintedContrast(const QImage& shot, const QRect& room)
+std::pair<double, QColor> PaintedContrast(const QImage& shot, const QRect& logicalRoom)
 {
+    // The shot has device pixels: under QT_SCALE_FACTOR more than the layout's.
+    const qreal scale = shot.devicePixelRatio();
+    const QRect room(QPoint(qRound(logicalRoom.left() * scale), qRound(logicalRoom.top() * scale)),
+                     QSize(qFloor(logicalRoom.width() * scale), qFloor(logicalRoom.height() * scale)));
     std::map<QRgb, int> counts;
     for (int y = room.top(); y <= room.bottom(); ++y)
         for (int x = room.left(); x <= room.right(); ++x)
