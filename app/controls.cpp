@@ -2,6 +2,9 @@
 
 #include "save/save.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
@@ -10,6 +13,8 @@
 #include <QStylePainter>
 #include <QTabBar>
 #include <QTextDocument>
+
+#include <algorithm>
 
 TabControl::TabControl(QWidget* parent)
     : QWidget(parent), tabs_(new QTabBar(this))
@@ -45,8 +50,22 @@ void TabControl::setCurrentIndex(int index)
 
 void TabControl::showOnly(int index)
 {
-    for (int i = 0; i < pages_.size(); ++i)
-        pages_[i]->setVisible(i == index);
+    // Qt would hand the focus of a hidden page on down the focus chain, into
+    // the save group, where the user's next keys would change the picture size.
+    QWidget* focus = QApplication::focusWidget();
+    const bool focusOnHiddenPage = focus && std::any_of(pages_.cbegin(), pages_.cend(), [&](QWidget* page) {
+        return page != pages_.value(index) && page->isAncestorOf(focus);
+    });
+    if (QWidget* shown = pages_.value(index))
+        shown->setVisible(true);
+    for (int i = 0; i < pages_.size(); ++i) {
+        if (i != index)
+            pages_[i]->setVisible(false);
+    }
+    if (focusOnHiddenPage) {
+        if (QWidget* first = FirstFocusStop(*pages_[index]))
+            first->setFocus(Qt::TabFocusReason);
+    }
 }
 
 int TabControl::tabBarHeight() const
@@ -73,9 +92,38 @@ void TabControl::paintEvent(QPaintEvent*)
     painter.drawPrimitive(QStyle::PE_FrameTabWidget, frame);
 }
 
+namespace {
+
+// Screen readers hear the picture box as an image and learn from its
+// description whether a QR code is shown; its name is its accessibleName.
+class AccessiblePictureBox : public QAccessibleWidget {
+public:
+    explicit AccessiblePictureBox(PictureBox* box) : QAccessibleWidget(box, QAccessible::Graphic) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Description) {
+            return static_cast<const PictureBox*>(widget())->shownImage().isNull() ? QStringLiteral("没有图片")
+                                                                                     : QStringLiteral("显示二维码图片");
+        }
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* AccessibleFor(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("PictureBox"))
+        return new AccessiblePictureBox(static_cast<PictureBox*>(object));
+    return nullptr;
+}
+
+}  // namespace
+
 PictureBox::PictureBox(QWidget* parent)
     : QFrame(parent)
 {
+    static const bool factoryInstalled = (QAccessible::installFactory(AccessibleFor), true);
+    Q_UNUSED(factoryInstalled);
     setFrameStyle(QFrame::Box | QFrame::Plain);
     setLineWidth(1);
 }
@@ -90,6 +138,8 @@ void PictureBox::setPicture(std::vector<std::uint8_t> bytes)
                      .copy();
     }
     update();
+    QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&changed);
 }
 
 void PictureBox::paintEvent(QPaintEvent* event)
@@ -129,6 +179,21 @@ void RadioBox::keyPressEvent(QKeyEvent* event)
     RadioBox* next = group[(group.indexOf(this) + step + count) % count];
     next->setFocus(Qt::TabFocusReason);
     next->click();
+}
+
+bool IsFocusStop(const QWidget& widget)
+{
+    return ((widget.focusPolicy() & Qt::TabFocus) || qobject_cast<const RadioBox*>(&widget)) && widget.isEnabled()
+           && !widget.focusProxy();
+}
+
+QWidget* FirstFocusStop(QWidget& container)
+{
+    for (QWidget* w = container.nextInFocusChain(); w != &container; w = w->nextInFocusChain()) {
+        if (container.isAncestorOf(w) && IsFocusStop(*w) && w->isVisibleTo(&container))
+            return w;
+    }
+    return nullptr;
 }
 
 QString WithCrLfLineBreaks(QString raw)

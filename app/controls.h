@@ -26,9 +26,14 @@ public:
 
     QTabBar* tabBar() const { return tabs_; }
     // The selected page, 0 for the first; selecting one shows its controls
-    // only, and every control keeps its content.
+    // only, and every control keeps its content. When the focus was on the
+    // page hidden, it moves to the first focus stop of the page shown.
     int currentIndex() const;
     void setCurrentIndex(int index);
+    // The number of pages.
+    int count() const { return pages_.size(); }
+    // The widget holding the controls of page `index`.
+    QWidget* page(int index) const { return pages_.value(index); }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -77,6 +82,13 @@ protected:
     bool hitButton(const QPoint& pos) const override;
     void keyPressEvent(QKeyEvent* event) override;
 };
+
+// Whether Tab may stop on `widget`: edit boxes, push buttons and every radio
+// box (Qt itself lets only one radio box of a group take Tab focus).
+bool IsFocusStop(const QWidget& widget);
+
+// The first focus stop inside `container` in focus order; nullptr if none.
+QWidget* FirstFocusStop(QWidget& container);
 
 // A multi-line box's raw text with its paragraph and line separators as
 // CR LF, the line break the handlers expect; everything else unchanged.

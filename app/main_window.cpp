@@ -2,18 +2,23 @@
 
 #include "app/control_table.h"
 #include "app/controls.h"
+#include "app/desktop_fit.h"
 #include "app/length_counter.h"
 #include "app/picture_check.h"
 #include "app/picture_export.h"
 #include "save/save.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QTimer>
 
 #include <variant>
 
@@ -149,7 +154,8 @@ QWidget* createControl(const ControlRow& row, QWidget* parent, const QColor& but
 }  // namespace
 
 MainWindow::MainWindow(Platform& platform, qr::ServiceOptions service)
-    : platform_(platform), service_(std::move(service))
+    : platform_(platform), service_(std::move(service)),
+      onWayland_(QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
 {
     setObjectName(QStringLiteral("主窗口"));
     setWindowTitle(QStringLiteral("二维码生成器ByVelkrand"));
@@ -157,10 +163,28 @@ MainWindow::MainWindow(Platform& platform, qr::ServiceOptions service)
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
+    // A Wayland compositor may impose its maximized size, which Qt 6.4 must
+    // then take or die of a protocol error: there the window only has a
+    // minimum size and goes back to its own after the state is undone.
+    if (onWayland_)
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    // The colours and pixel positions were drawn for a light desktop and a
+    // 12-pixel font: a dark theme's colours or a larger desktop font would
+    // leave black captions on dark faces and cut captions.
+    setPalette(ClassicPalette());
+    setFont(LayoutFont(QApplication::font()));
     fillWith(this, kWindowBackground);
 
     buildControls();
+    QStyle* style = CreatePaletteStyle();
+    style->setParent(this);
+    setStyle(style);
+    for (QWidget* child : findChildren<QWidget*>())
+        child->setStyle(style);
     wireEvents();
+    // Page keys work from every control, also those that take Ctrl+Tab
+    // themselves, so they are seen before any control gets them.
+    qApp->installEventFilter(this);
     // The window's created event: the caption only, the colour stays black.
     UpdateLengthCounter();
 }
@@ -168,6 +192,8 @@ MainWindow::MainWindow(Platform& platform, qr::ServiceOptions service)
 void MainWindow::buildControls()
 {
     const QColor buttonFace = palette().color(QPalette::Button);
+    const ControlRow* previous = nullptr;
+    QString pageTitle;
     for (const ControlRow& row : ControlTable()) {
         const QString container = QString::fromUtf8(row.container);
         QWidget* parent = container.isEmpty() ? this : controls_.value(container);
@@ -177,6 +203,19 @@ void MainWindow::buildControls()
         if (row.kind != ControlKind::TabPage)
             widget->setGeometry(row.x, row.y, row.width, row.height);
         controls_.insert(widget->objectName(), widget);
+
+        // Screen readers name each box as a sighted user reads it: by the
+        // label in front of it, a multi-line box by what its page is for.
+        if (row.kind == ControlKind::TabPage)
+            pageTitle = QString::fromUtf8(row.text);
+        else if (row.kind == ControlKind::MultiLineEdit)
+            widget->setAccessibleName(pageTitle + QStringLiteral("内容"));
+        else if ((row.kind == ControlKind::LineEdit || row.kind == ControlKind::ReadOnlyLineEdit) && previous
+                 && previous->kind == ControlKind::Label)
+            widget->setAccessibleName(AccessibleNameFromCaption(QString::fromUtf8(previous->text)));
+        else if (row.kind == ControlKind::PictureBox)
+            widget->setAccessibleName(static_cast<QGroupBox*>(parent)->title());
+        previous = &row;
     }
     control<TabControl>("选择夹1")->setCurrentIndex(0);
     picture_ = control<PictureBox>("图片框1");
@@ -215,13 +254,54 @@ bool MainWindow::focusNextPrevChild(bool next)
         w = next ? w->nextInFocusChain() : w->previousInFocusChain();
         if (w == start)
             return false;
-        if (w != this && isAncestorOf(w) && ((w->focusPolicy() & Qt::TabFocus) || qobject_cast<RadioBox*>(w))
-            && w->isVisibleTo(this)
-            && w->isEnabled() && !w->focusProxy()) {
+        if (w != this && isAncestorOf(w) && IsFocusStop(*w) && w->isVisibleTo(this)) {
             w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
             return true;
         }
     }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()
+        || static_cast<QWidget*>(watched)->window() != this)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const int step = PageStepForKey(key->key(), key->modifiers());
+    if (step == 0)
+        return false;
+    auto* tabs = control<TabControl>("选择夹1");
+    tabs->setCurrentIndex(WrappedPage(tabs->currentIndex(), step, tabs->count()));
+    if (QWidget* first = FirstFocusStop(*tabs->page(tabs->currentIndex())))
+        first->setFocus(Qt::TabFocusReason);
+    return true;
+}
+
+// The layout is fixed: a maximize or fullscreen request from the window
+// manager, its title bar or its keys is undone, only minimizing is kept.
+void MainWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && !onWayland_)
+        leaveRefusedState();
+}
+
+// Under Wayland the window first takes the compositor's maximized size:
+// answering that configure with another size is a protocol error.
+void MainWindow::resizeEvent(QResizeEvent*)
+{
+    if (onWayland_)
+        QTimer::singleShot(0, this, &MainWindow::leaveRefusedState);
+}
+
+void MainWindow::leaveRefusedState()
+{
+    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    setWindowState(windowState() & Qt::WindowMinimized);
+    // A compositor confirms the normal state a round trip later; only then
+    // may the window take its own size again.
+    QTimer::singleShot(onWayland_ ? 300 : 0, this, [this] { resize(kClientWidth, kClientHeight); });
 }
 
 template <class T> T* MainWindow::control(const char* name) const
@@ -240,6 +320,8 @@ std::size_t MainWindow::UpdateLengthCounter()
 {
     const std::size_t bytes = CountCodePageBytes(text("编辑框_文本"));
     counter_->setText(QString::fromStdString(LengthCounterCaption(bytes)));
+    // Screen readers announce the count with the box it counts.
+    controls_.value(QStringLiteral("编辑框_文本"))->setAccessibleDescription(counter_->text());
     return bytes;
 }
 

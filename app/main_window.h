@@ -56,17 +56,22 @@ public:
 
 protected:
     bool focusNextPrevChild(bool next) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void buildControls();
     void wireEvents();
     void onTextEdited();
+    void leaveRefusedState();
     void run(const qr::PageOutcome& outcome);
     std::string text(const char* name) const;
     template <class T> T* control(const char* name) const;
 
     Platform& platform_;
     qr::ServiceOptions service_;
+    bool onWayland_;
     std::string saveFormat_;
     // The folder's bytes as the picker gave them: 编辑框3 shows a readable
     // form, which loses a name that is not UTF-8 (GBK from another system).

@@ -1,16 +1,19 @@
 #include "app/startup.h"
 
 #include "app/app_icon.h"
+#include "app/desktop_fit.h"
 #include "app/desktop_platform.h"
 #include "app/main_window.h"
 #include "qr/qr.h"
 
 #include <QApplication>
+#include <QBasicTimer>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTranslator>
+#include <QWindow>
 
 #include <csignal>
 #include <exception>
@@ -30,10 +33,48 @@ void CentreOnPrimaryScreen(QWidget& window)
 {
     // The full screen, not its work area; the frame counts, which the window
     // system only knows once the window is shown.
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    const QSize outer = window.frameGeometry().size();
-    window.move(screen.x() + (screen.width() - outer.width()) / 2,
-                screen.y() + (screen.height() - outer.height()) / 2);
+    const QPoint position =
+        CentredFramePosition(QGuiApplication::primaryScreen()->geometry(), window.frameGeometry().size());
+    window.move(position);
+    // Qt skips a move to where it believes the window is, and that belief
+    // can be stale while the window manager is still framing the window.
+    if (QWindow* handle = window.windowHandle())
+        handle->setFramePosition(position);
+}
+
+namespace {
+
+// A window manager adds its frame only after the window is shown, and Qt
+// sends no event when the frame's extents arrive: the window looks for them
+// for a few seconds and centres itself again, once, when they are known.
+// Later moves are the user's.
+class CentreWhenFramed : public QObject {
+public:
+    explicit CentreWhenFramed(QWidget& window) : QObject(&window), window_(window) { timer_.start(20, this); }
+
+protected:
+    void timerEvent(QTimerEvent*) override
+    {
+        constexpr int kLooks = 150;
+        const bool framed = window_.frameGeometry().size() != window_.size();
+        if (framed)
+            CentreOnPrimaryScreen(window_);
+        if (framed || ++looks_ == kLooks)
+            deleteLater();
+    }
+
+private:
+    QWidget& window_;
+    QBasicTimer timer_;
+    int looks_ = 0;
+};
+
+}  // namespace
+
+void CentreOnceFramed(QWidget& window)
+{
+    CentreOnPrimaryScreen(window);
+    new CentreWhenFramed(window);
 }
 
 void IgnoreFileSizeLimitSignal()
@@ -44,6 +85,12 @@ void IgnoreFileSizeLimitSignal()
 int RunQrGenerator(int& argc, char** argv)
 {
     IgnoreFileSizeLimitSignal();
+    // Qt's own Wayland title bar offers maximize, and the compositor's
+    // maximized state then ends a fixed-size window with a protocol error
+    // (Qt 6.4). Through XWayland the window manager keeps the size fixed.
+    const QString qtPlatform = PreferredPlatform(QProcessEnvironment::systemEnvironment());
+    if (!qtPlatform.isEmpty())
+        qputenv("QT_QPA_PLATFORM", qtPlatform.toLatin1());
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qrgen"));
     // Lets Wayland and the desktop match the window to its entry and icon.
@@ -65,7 +112,7 @@ int RunQrGenerator(int& argc, char** argv)
         return 1;
     }
     window->show();
-    CentreOnPrimaryScreen(*window);
+    CentreOnceFramed(*window);
     window->activateWindow();
     return app.exec();
 }

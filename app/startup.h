@@ -12,6 +12,10 @@ void InstallChineseTranslations(QApplication& app);
 // screen. Call it once the window is shown, when its frame is known.
 void CentreOnPrimaryScreen(QWidget& window);
 
+// Centres the shown window now and once more when the window manager's frame
+// first becomes known, so the frame, not the client area, ends up centred.
+void CentreOnceFramed(QWidget& window);
+
 // Makes a write past the file-size limit (ulimit -f) fail with EFBIG, which
 // the save reports, instead of SIGXFSZ killing the program mid-save.
 void IgnoreFileSizeLimitSignal();

@@ -3,8 +3,11 @@
 #include "window_driver.h"
 
 #include "app/app_icon.h"
+#include "app/desktop_fit.h"
 #include "app/startup.h"
 
+#include <QAccessible>
+#include <QBuffer>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
@@ -36,6 +39,17 @@ private slots:
     void readOnlyBoxesRefuseTyping();
     void passwordShownPlain();
     void focusOrder();
+    void pageKeys_data();
+    void pageKeys();
+    void headerClickMovesFocus_data();
+    void headerClickMovesFocus();
+    void accessibleEditNames_data();
+    void accessibleEditNames();
+    void accessiblePictureAndCounter();
+    void fixedSizeRefusesStates_data();
+    void fixedSizeRefusesStates();
+    void centredFramePosition_data();
+    void centredFramePosition();
     void radioBoxes();
     void radioOverlapGoesToTopBox();
     void radioArrowKeysWrap_data();
@@ -364,6 +378,191 @@ void TestMainWindow::focusOrder()
             QCOMPARE(QApplication::focusWidget()->objectName(), order[step]);
         }
     }
+}
+
+// Ctrl+Tab and its kin switch pages from any control, wrapping, and put the
+// focus on the first focus stop of the page selected.
+void TestMainWindow::pageKeys_data()
+{
+    QTest::addColumn<int>("startPage");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("focus");
+    const int ctrl = Qt::ControlModifier;
+    const int ctrlShift = Qt::ControlModifier | Qt::ShiftModifier;
+    QTest::newRow("ctrl+tab in the text box") << 0 << "编辑框_文本" << int(Qt::Key_Tab) << ctrl << 1 << "编辑框_姓名";
+    QTest::newRow("ctrl+pagedown") << 0 << "编辑框_文本" << int(Qt::Key_PageDown) << ctrl << 1 << "编辑框_姓名";
+    QTest::newRow("ctrl+shift+tab wraps") << 0 << "编辑框_文本" << int(Qt::Key_Backtab) << ctrlShift << 4
+                                          << "编辑框_网络名称";
+    QTest::newRow("ctrl+shift+tab as tab") << 2 << "编辑框_网址_" << int(Qt::Key_Tab) << ctrlShift << 1
+                                           << "编辑框_姓名";
+    QTest::newRow("ctrl+pageup wraps") << 0 << "按钮1" << int(Qt::Key_PageUp) << ctrl << 4 << "编辑框_网络名称";
+    QTest::newRow("keypad ctrl+pagedown") << 3 << "编辑框_电话号码" << int(Qt::Key_PageDown)
+                                          << int(ctrl | Qt::KeypadModifier) << 4 << "编辑框_网络名称";
+    QTest::newRow("ctrl+tab wraps") << 4 << "编辑框_密码" << int(Qt::Key_Tab) << ctrl << 0 << "编辑框_文本";
+    QTest::newRow("from the SMS body") << 3 << "编辑框_短信内容" << int(Qt::Key_Tab) << ctrl << 4
+                                       << "编辑框_网络名称";
+    QTest::newRow("from a radio box") << 0 << "单选框2" << int(Qt::Key_Tab) << ctrl << 1 << "编辑框_姓名";
+    QTest::newRow("from the width box") << 1 << "编辑框1" << int(Qt::Key_PageUp) << ctrl << 0 << "编辑框_文本";
+    QTest::newRow("from a save button") << 2 << "按钮7" << int(Qt::Key_PageDown) << ctrl << 3
+                                        << "编辑框_短信内容";
+}
+
+void TestMainWindow::pageKeys()
+{
+    QFETCH(int, startPage);
+    QFETCH(QString, from);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(int, page);
+    QFETCH(QString, focus);
+    auto* tabs = Find<TabControl>(*window_, "选择夹1");
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_));
+    tabs->setCurrentIndex(startPage);
+    QWidget* start = Find(*window_, from.toUtf8().constData());
+    start->setFocus(Qt::TabFocusReason);
+    const QString before = EditBoxText(start).c_str();
+
+    QTest::keyClick(start, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(tabs->currentIndex(), page);
+    QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+    // The key only switches pages: no tab character lands in a box.
+    QCOMPARE(QString(EditBoxText(start).c_str()), before);
+    QCOMPARE(window_->SaveFormat(), std::string());
+}
+
+// A click on a page header with the focus on the page being hidden hands the
+// focus to the page shown, so typing goes where the user looks.
+void TestMainWindow::headerClickMovesFocus_data()
+{
+    QTest::addColumn<int>("startPage");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<int>("header");
+    QTest::addColumn<QString>("focus");
+    QTest::newRow("text box to card") << 0 << "编辑框_文本" << 1 << "编辑框_姓名";
+    QTest::newRow("generate button to wifi") << 0 << "按钮1" << 4 << "编辑框_网络名称";
+    QTest::newRow("wifi to text") << 4 << "编辑框_密码" << 0 << "编辑框_文本";
+    QTest::newRow("SMS to URL") << 3 << "按钮4" << 2 << "编辑框_网址_";
+    QTest::newRow("save group keeps the focus") << 0 << "编辑框1" << 2 << "编辑框1";
+}
+
+void TestMainWindow::headerClickMovesFocus()
+{
+    QFETCH(int, startPage);
+    QFETCH(QString, from);
+    QFETCH(int, header);
+    QFETCH(QString, focus);
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_));
+    Find<TabControl>(*window_, "选择夹1")->setCurrentIndex(startPage);
+    Find(*window_, from.toUtf8().constData())->setFocus(Qt::MouseFocusReason);
+    QTabBar* bar = Find<TabControl>(*window_, "选择夹1")->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(header).center());
+    QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+
+    TypeText(QApplication::focusWidget(), QStringLiteral("Zhang San"));
+    QCOMPARE(Find<QLineEdit>(*window_, "编辑框2")->text(), focus == QStringLiteral("编辑框1") ? "300Zhang San" : "300");
+}
+
+void TestMainWindow::accessibleEditNames_data()
+{
+    QTest::addColumn<QString>("name");
+    const std::pair<const char*, const char*> boxes[] = {
+        {"编辑框_文本", "文本内容"}, {"编辑框_姓名", "姓名"}, {"编辑框_手机", "手机"},
+        {"编辑框_QQ", "QQ"}, {"编辑框_微信", "微信"}, {"编辑框_邮箱", "邮箱"},
+        {"编辑框_职位", "职位"}, {"编辑框_单位", "单位"}, {"编辑框_联系地址", "联系地址"},
+        {"编辑框_网址", "网址"}, {"编辑框_网址_", "请输入网址"}, {"编辑框_短信内容", "短信内容"},
+        {"编辑框_电话号码", "电话号码 +86"}, {"编辑框_网络名称", "网络名称"}, {"编辑框_密码", "密码"},
+        {"编辑框1", "图片宽"}, {"编辑框2", "图片高"}, {"编辑框3", "保存目录"},
+        {"单选框1", "jpg"}, {"单选框2", "png"}, {"单选框3", "bmp"},
+    };
+    for (const auto& [box, name] : boxes)
+        QTest::newRow(box) << QString::fromUtf8(name);
+}
+
+// What a screen reader says when the focus reaches the control.
+void TestMainWindow::accessibleEditNames()
+{
+    QFETCH(QString, name);
+    QWidget* control = Find(*window_, QTest::currentDataTag());
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->text(QAccessible::Name), name);
+    const auto role = qobject_cast<QRadioButton*>(control) ? QAccessible::RadioButton : QAccessible::EditableText;
+    QCOMPARE(accessible->role(), role);
+}
+
+void TestMainWindow::accessiblePictureAndCounter()
+{
+    auto* picture = Find<PictureBox>(*window_, "图片框1");
+    QAccessibleInterface* image = QAccessible::queryAccessibleInterface(picture);
+    QVERIFY(image);
+    QCOMPARE(image->role(), QAccessible::Graphic);
+    QCOMPARE(image->text(QAccessible::Name), QStringLiteral("生成的二维码"));
+    QCOMPARE(image->text(QAccessible::Description), QStringLiteral("没有图片"));
+
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImage(21, 21, QImage::Format_RGB888).save(&buffer, "PNG");
+    picture->setPicture({png.cbegin(), png.cend()});
+    QCOMPARE(image->text(QAccessible::Description), QStringLiteral("显示二维码图片"));
+    picture->setPicture({'<', 'h', 't', 'm', 'l', '>'});
+    QCOMPARE(image->text(QAccessible::Description), QStringLiteral("没有图片"));
+
+    // The counter is read with the text box, and follows its content.
+    auto* text = Find<QPlainTextEdit>(*window_, "编辑框_文本");
+    QAccessibleInterface* box = QAccessible::queryAccessibleInterface(text);
+    QCOMPARE(box->text(QAccessible::Description), QStringLiteral("文本长度：52/600"));
+    text->moveCursor(QTextCursor::End);
+    TypeText(text, QStringLiteral("码"));
+    QCOMPARE(box->text(QAccessible::Description), QStringLiteral("文本长度：54/600"));
+}
+
+// Maximize and fullscreen requests, whoever sends them, leave the fixed
+// window as it was; minimizing stays possible.
+void TestMainWindow::fixedSizeRefusesStates_data()
+{
+    QTest::addColumn<int>("requested");
+    QTest::addColumn<int>("kept");
+    QTest::newRow("maximized") << int(Qt::WindowMaximized) << int(Qt::WindowNoState);
+    QTest::newRow("fullscreen") << int(Qt::WindowFullScreen) << int(Qt::WindowNoState);
+    QTest::newRow("minimized and maximized") << int(Qt::WindowMinimized | Qt::WindowMaximized)
+                                             << int(Qt::WindowMinimized);
+    QTest::newRow("minimized") << int(Qt::WindowMinimized) << int(Qt::WindowMinimized);
+}
+
+void TestMainWindow::fixedSizeRefusesStates()
+{
+    QFETCH(int, requested);
+    QFETCH(int, kept);
+    window_->setWindowState(Qt::WindowStates(requested));
+    QTRY_COMPARE(int(window_->windowState()), kept);
+    QCOMPARE(window_->size(), QSize(600, 324));
+}
+
+void TestMainWindow::centredFramePosition_data()
+{
+    QTest::addColumn<QRect>("screen");
+    QTest::addColumn<QSize>("frame");
+    QTest::addColumn<QPoint>("position");
+    QTest::newRow("classic frame") << QRect(0, 0, 1024, 768) << QSize(607, 355) << QPoint(208, 206);
+    QTest::newRow("odd remainders dropped") << QRect(0, 0, 1366, 768) << QSize(610, 358) << QPoint(378, 205);
+    QTest::newRow("openbox frame") << QRect(0, 0, 1280, 800) << QSize(602, 345) << QPoint(339, 227);
+    QTest::newRow("primary screen right of another") << QRect(1920, 0, 1920, 1080) << QSize(607, 355)
+                                                     << QPoint(2576, 362);
+    QTest::newRow("screen smaller than the frame") << QRect(0, 0, 600, 300) << QSize(607, 355) << QPoint(-3, -27);
+}
+
+void TestMainWindow::centredFramePosition()
+{
+    QFETCH(QRect, screen);
+    QFETCH(QSize, frame);
+    QFETCH(QPoint, position);
+    QCOMPARE(CentredFramePosition(screen, frame), position);
 }
 
 void TestMainWindow::radioBoxes()
