@@ -2,8 +2,7 @@
 
 #include <QDirIterator>
 
-QIcon AppIcon()
-{
+QIcon AppIcon() {
     // Every size the desktop gets, so no size is scaled from another.
     QIcon icon;
     QDirIterator sizes(QStringLiteral(":/icon"));

@@ -76,7 +76,6 @@ constexpr ControlRow kControls[] = {
 
 }  // namespace
 
-std::span<const ControlRow> ControlTable()
-{
+std::span<const ControlRow> ControlTable() {
     return kControls;
 }

@@ -6,7 +6,7 @@
 enum class ControlKind {
     GroupBox,
     TabControl,
-    TabPage,        // a page of the tab control: x, y, width, height unused
+    TabPage,  // a page of the tab control: x, y, width, height unused
     PictureBox,
     Label,
     RedLabel,
@@ -18,11 +18,11 @@ enum class ControlKind {
 };
 
 struct ControlRow {
-    const char* name;       // the Qt objectName
+    const char* name;  // the Qt objectName
     ControlKind kind;
     const char* container;  // objectName of the parent; "" for the window
     int x, y, width, height;
-    const char* text;       // caption or initial content
+    const char* text;  // caption or initial content
 };
 
 // In creation order, which is also the stacking order (later on top) and the

@@ -34,8 +34,7 @@ const QColor kRed(255, 0, 0);
 class BusyWhileFetching : public QObject {
 public:
     BusyWhileFetching() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyWhileFetching() override
-    {
+    ~BusyWhileFetching() override {
         QCoreApplication::instance()->installEventFilter(this);
         QCoreApplication::processEvents();
         QCoreApplication::instance()->removeEventFilter(this);
@@ -43,8 +42,7 @@ public:
     }
 
 protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
+    bool eventFilter(QObject*, QEvent* event) override {
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -56,32 +54,27 @@ protected:
         case QEvent::InputMethod:
         case QEvent::TouchBegin:
         case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-            return true;
-        default:
-            return false;
+        case QEvent::TouchEnd: return true;
+        default: return false;
         }
     }
 };
 
-void fillWith(QWidget* widget, const QColor& colour)
-{
+void fillWith(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, colour);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
 
-void setTextColour(QWidget* widget, const QColor& colour)
-{
+void setTextColour(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, colour);
     widget->setPalette(palette);
 }
 
 // Black on white, read-only boxes included.
-void makeEditColours(QWidget* edit)
-{
+void makeEditColours(QWidget* edit) {
     QPalette palette = edit->palette();
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         palette.setColor(group, QPalette::Base, Qt::white);
@@ -90,8 +83,7 @@ void makeEditColours(QWidget* edit)
     edit->setPalette(palette);
 }
 
-QWidget* createControl(const ControlRow& row, QWidget* parent, const QColor& buttonFace)
-{
+QWidget* createControl(const ControlRow& row, QWidget* parent, const QColor& buttonFace) {
     const QString text = QString::fromUtf8(row.text);
     switch (row.kind) {
     case ControlKind::GroupBox: {
@@ -104,10 +96,8 @@ QWidget* createControl(const ControlRow& row, QWidget* parent, const QColor& but
         fillWith(tabs, buttonFace);
         return tabs;
     }
-    case ControlKind::TabPage:
-        return static_cast<TabControl*>(parent)->addPage(text, QString::fromUtf8(row.name));
-    case ControlKind::PictureBox:
-        return new PictureBox(parent);
+    case ControlKind::TabPage: return static_cast<TabControl*>(parent)->addPage(text, QString::fromUtf8(row.name));
+    case ControlKind::PictureBox: return new PictureBox(parent);
     case ControlKind::Label:
     case ControlKind::RedLabel: {
         auto* label = new QLabel(text, parent);
@@ -154,20 +144,18 @@ QWidget* createControl(const ControlRow& row, QWidget* parent, const QColor& but
 }  // namespace
 
 MainWindow::MainWindow(Platform& platform, qr::ServiceOptions service)
-    : platform_(platform), service_(std::move(service)),
-      onWayland_(QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
-{
+    : platform_(platform),
+      service_(std::move(service)),
+      onWayland_(QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
     setObjectName(QStringLiteral("主窗口"));
     setWindowTitle(QStringLiteral("二维码生成器ByVelkrand"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
-                   | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
     // A Wayland compositor may impose its maximized size, which Qt 6.4 must
     // then take or die of a protocol error: there the window only has a
     // minimum size and goes back to its own after the state is undone.
-    if (onWayland_)
-        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    if (onWayland_) setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     // The colours and pixel positions were drawn for a light desktop and a
     // 12-pixel font: a dark theme's colours or a larger desktop font would
     // leave black captions on dark faces and cut captions.
@@ -189,8 +177,7 @@ MainWindow::MainWindow(Platform& platform, qr::ServiceOptions service)
     UpdateLengthCounter();
 }
 
-void MainWindow::buildControls()
-{
+void MainWindow::buildControls() {
     const QColor buttonFace = palette().color(QPalette::Button);
     const ControlRow* previous = nullptr;
     QString pageTitle;
@@ -200,8 +187,7 @@ void MainWindow::buildControls()
         Q_ASSERT(parent);
         QWidget* widget = createControl(row, parent, buttonFace);
         widget->setObjectName(QString::fromUtf8(row.name));
-        if (row.kind != ControlKind::TabPage)
-            widget->setGeometry(row.x, row.y, row.width, row.height);
+        if (row.kind != ControlKind::TabPage) widget->setGeometry(row.x, row.y, row.width, row.height);
         controls_.insert(widget->objectName(), widget);
 
         // Screen readers name each box as a sighted user reads it: by the
@@ -210,8 +196,8 @@ void MainWindow::buildControls()
             pageTitle = QString::fromUtf8(row.text);
         else if (row.kind == ControlKind::MultiLineEdit)
             widget->setAccessibleName(pageTitle + QStringLiteral("内容"));
-        else if ((row.kind == ControlKind::LineEdit || row.kind == ControlKind::ReadOnlyLineEdit) && previous
-                 && previous->kind == ControlKind::Label)
+        else if ((row.kind == ControlKind::LineEdit || row.kind == ControlKind::ReadOnlyLineEdit) && previous &&
+                 previous->kind == ControlKind::Label)
             widget->setAccessibleName(AccessibleNameFromCaption(QString::fromUtf8(previous->text)));
         else if (row.kind == ControlKind::PictureBox)
             widget->setAccessibleName(static_cast<QGroupBox*>(parent)->title());
@@ -222,10 +208,8 @@ void MainWindow::buildControls()
     counter_ = control<QLabel>("标签1");
 }
 
-void MainWindow::wireEvents()
-{
-    connect(control<QPlainTextEdit>("编辑框_文本"), &QPlainTextEdit::textChanged, this,
-            &MainWindow::onTextEdited);
+void MainWindow::wireEvents() {
+    connect(control<QPlainTextEdit>("编辑框_文本"), &QPlainTextEdit::textChanged, this, &MainWindow::onTextEdited);
     connect(control<QPushButton>("按钮1"), &QPushButton::clicked, this, &MainWindow::GenerateTextQr);
     connect(control<QPushButton>("按钮2"), &QPushButton::clicked, this, &MainWindow::GenerateCardQr);
     connect(control<QPushButton>("按钮3"), &QPushButton::clicked, this, &MainWindow::GenerateUrlQr);
@@ -247,13 +231,11 @@ void MainWindow::wireEvents()
 
 // Qt strips Tab focus from all but one radio box of a group; here every
 // radio box is a focus stop of its own, like every edit box and button.
-bool MainWindow::focusNextPrevChild(bool next)
-{
+bool MainWindow::focusNextPrevChild(bool next) {
     QWidget* start = focusWidget() ? focusWidget() : this;
     for (QWidget* w = start;;) {
         w = next ? w->nextInFocusChain() : w->previousInFocusChain();
-        if (w == start)
-            return false;
+        if (w == start) return false;
         if (w != this && isAncestorOf(w) && IsFocusStop(*w) && w->isVisibleTo(this)) {
             w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
             return true;
@@ -261,63 +243,52 @@ bool MainWindow::focusNextPrevChild(bool next)
     }
 }
 
-bool MainWindow::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()
-        || static_cast<QWidget*>(watched)->window() != this)
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType() ||
+        static_cast<QWidget*>(watched)->window() != this)
         return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     const int step = PageStepForKey(key->key(), key->modifiers());
-    if (step == 0)
-        return false;
+    if (step == 0) return false;
     auto* tabs = control<TabControl>("选择夹1");
     tabs->setCurrentIndex(WrappedPage(tabs->currentIndex(), step, tabs->count()));
-    if (QWidget* first = FirstFocusStop(*tabs->page(tabs->currentIndex())))
-        first->setFocus(Qt::TabFocusReason);
+    if (QWidget* first = FirstFocusStop(*tabs->page(tabs->currentIndex()))) first->setFocus(Qt::TabFocusReason);
     return true;
 }
 
 // The layout is fixed: a maximize or fullscreen request from the window
 // manager, its title bar or its keys is undone, only minimizing is kept.
-void MainWindow::changeEvent(QEvent* event)
-{
+void MainWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && !onWayland_)
-        leaveRefusedState();
+    if (event->type() == QEvent::WindowStateChange && !onWayland_) leaveRefusedState();
 }
 
 // Under Wayland the window first takes the compositor's maximized size:
 // answering that configure with another size is a protocol error.
-void MainWindow::resizeEvent(QResizeEvent*)
-{
-    if (onWayland_)
-        QTimer::singleShot(0, this, &MainWindow::leaveRefusedState);
+void MainWindow::resizeEvent(QResizeEvent*) {
+    if (onWayland_) QTimer::singleShot(0, this, &MainWindow::leaveRefusedState);
 }
 
-void MainWindow::leaveRefusedState()
-{
-    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
-        return;
+void MainWindow::leaveRefusedState() {
+    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) return;
     setWindowState(windowState() & Qt::WindowMinimized);
     // A compositor confirms the normal state a round trip later; only then
     // may the window take its own size again.
     QTimer::singleShot(onWayland_ ? 300 : 0, this, [this] { resize(kClientWidth, kClientHeight); });
 }
 
-template <class T> T* MainWindow::control(const char* name) const
-{
+template <class T>
+T* MainWindow::control(const char* name) const {
     auto* widget = qobject_cast<T*>(controls_.value(QString::fromUtf8(name)));
     Q_ASSERT(widget);
     return widget;
 }
 
-std::string MainWindow::text(const char* name) const
-{
+std::string MainWindow::text(const char* name) const {
     return EditBoxText(controls_.value(QString::fromUtf8(name)));
 }
 
-std::size_t MainWindow::UpdateLengthCounter()
-{
+std::size_t MainWindow::UpdateLengthCounter() {
     const std::size_t bytes = CountCodePageBytes(text("编辑框_文本"));
     counter_->setText(QString::fromStdString(LengthCounterCaption(bytes)));
     // Screen readers announce the count with the box it counts.
@@ -325,22 +296,15 @@ std::size_t MainWindow::UpdateLengthCounter()
     return bytes;
 }
 
-void MainWindow::onTextEdited()
-{
+void MainWindow::onTextEdited() {
     switch (CounterColourFor(UpdateLengthCounter())) {
-    case CounterColour::Red:
-        setTextColour(counter_, kRed);
-        break;
-    case CounterColour::Black:
-        setTextColour(counter_, Qt::black);
-        break;
-    case CounterColour::Unchanged:
-        break;
+    case CounterColour::Red: setTextColour(counter_, kRed); break;
+    case CounterColour::Black: setTextColour(counter_, Qt::black); break;
+    case CounterColour::Unchanged: break;
     }
 }
 
-void MainWindow::run(const qr::PageOutcome& outcome)
-{
+void MainWindow::run(const qr::PageOutcome& outcome) {
     if (const auto* refusal = std::get_if<qr::Refusal>(&outcome)) {
         platform_.messageBox(refusal->message, msgbox::kStopIcon, refusal->title);
         return;
@@ -349,13 +313,11 @@ void MainWindow::run(const qr::PageOutcome& outcome)
     ShowQrImage(qr::RequestPrefix(request.kind, service_.baseAddress), request.encodedPayload);
 }
 
-void MainWindow::GenerateTextQr()
-{
+void MainWindow::GenerateTextQr() {
     run(qr::PlanTextQr(text("编辑框_文本")));
 }
 
-void MainWindow::GenerateCardQr()
-{
+void MainWindow::GenerateCardQr() {
     run(qr::PlanCardQr({
         .name = text("编辑框_姓名"),
         .mobile = text("编辑框_手机"),
@@ -369,23 +331,19 @@ void MainWindow::GenerateCardQr()
     }));
 }
 
-void MainWindow::GenerateUrlQr()
-{
+void MainWindow::GenerateUrlQr() {
     run(qr::PlanUrlQr(text("编辑框_网址_")));
 }
 
-void MainWindow::GenerateSmsQr()
-{
+void MainWindow::GenerateSmsQr() {
     run(qr::PlanSmsQr(text("编辑框_电话号码"), text("编辑框_短信内容")));
 }
 
-void MainWindow::GenerateWifiQr()
-{
+void MainWindow::GenerateWifiQr() {
     run(qr::PlanWifiQr(text("编辑框_网络名称"), text("编辑框_密码")));
 }
 
-void MainWindow::ShowQrImage(const std::string& prefix, const std::string& encodedPayload)
-{
+void MainWindow::ShowQrImage(const std::string& prefix, const std::string& encodedPayload) {
     qr::FetchResult fetched;
     {
         // The fetch runs on this thread: the window takes no input meanwhile.
@@ -405,25 +363,20 @@ void MainWindow::ShowQrImage(const std::string& prefix, const std::string& encod
                              std::string(msgbox::kErrorTitle));
 }
 
-void MainWindow::SelectSaveFormat(const QAbstractButton& clicked, const std::string& format)
-{
-    if (clicked.isChecked())
-        saveFormat_ = format;
+void MainWindow::SelectSaveFormat(const QAbstractButton& clicked, const std::string& format) {
+    if (clicked.isChecked()) saveFormat_ = format;
 }
 
-void MainWindow::ChooseSaveFolder()
-{
+void MainWindow::ChooseSaveFolder() {
     saveFolder_ = platform_.pickFolder("选择文件夹：");
     control<QLineEdit>("编辑框3")->setText(QFile::decodeName(QByteArray::fromStdString(saveFolder_)));
 }
 
-void MainWindow::MirrorPictureSize()
-{
+void MainWindow::MirrorPictureSize() {
     control<QLineEdit>("编辑框2")->setText(control<QLineEdit>("编辑框1")->text());
 }
 
-void MainWindow::SaveQrImage()
-{
+void MainWindow::SaveQrImage() {
     const save::SaveRequest request{
         .picture = picture_->picture(),
         .widthText = text("编辑框1"),
@@ -433,7 +386,6 @@ void MainWindow::SaveQrImage()
     };
     const save::SaveOutcome outcome = save::SavePicture(request, [this] { return platform_.now(); });
     std::string message = outcome.message.text;
-    if (!outcome.savedPath.empty())
-        message += UnreadableSaveNote(outcome.savedPath, shownPayload_, request.picture);
+    if (!outcome.savedPath.empty()) message += UnreadableSaveNote(outcome.savedPath, shownPayload_, request.picture);
     platform_.messageBox(message, outcome.message.flags, outcome.message.title);
 }

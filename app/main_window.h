@@ -67,7 +67,8 @@ private:
     void leaveRefusedState();
     void run(const qr::PageOutcome& outcome);
     std::string text(const char* name) const;
-    template <class T> T* control(const char* name) const;
+    template <class T>
+    T* control(const char* name) const;
 
     Platform& platform_;
     qr::ServiceOptions service_;

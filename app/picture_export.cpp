@@ -13,67 +13,56 @@
 
 namespace {
 
-QImage toQImage(const save::Image& image)
-{
+QImage toQImage(const save::Image& image) {
     return QImage(image.rgb.data(), image.width, image.height, 3 * image.width, QImage::Format_RGB888).copy();
 }
 
 }  // namespace
 
-QMimeData* PictureMimeData(const save::Image& image, const save::Bytes& png, const QString& file)
-{
+QMimeData* PictureMimeData(const save::Image& image, const save::Bytes& png, const QString& file) {
     auto* data = new QMimeData;
     data->setImageData(toQImage(image));
     data->setData(QStringLiteral("image/png"),
                   QByteArray(reinterpret_cast<const char*>(png.data()), static_cast<qsizetype>(png.size())));
-    if (!file.isEmpty())
-        data->setUrls({QUrl::fromLocalFile(file)});
+    if (!file.isEmpty()) data->setUrls({QUrl::fromLocalFile(file)});
     return data;
 }
 
 PictureExport::PictureExport(QWidget* box, std::function<std::optional<save::Image>()> picture,
                              std::function<std::tm()> now)
-    : QObject(box), box_(box), picture_(std::move(picture)), now_(std::move(now)), menu_(new QMenu(box)),
-      copy_(menu_->addAction(QStringLiteral("复制图片")))
-{
+    : QObject(box),
+      box_(box),
+      picture_(std::move(picture)),
+      now_(std::move(now)),
+      menu_(new QMenu(box)),
+      copy_(menu_->addAction(QStringLiteral("复制图片"))) {
     connect(copy_, &QAction::triggered, this, &PictureExport::copyToClipboard);
     box->installEventFilter(this);
 }
 
 PictureExport::~PictureExport() = default;
 
-void PictureExport::copyToClipboard()
-{
+void PictureExport::copyToClipboard() {
     const std::optional<save::Image> image = picture_();
-    if (!image)
-        return;
+    if (!image) return;
     const std::optional<save::Bytes> png = save::EncodeImage(*image, save::ImageFormat::Png);
-    if (png)
-        QApplication::clipboard()->setMimeData(PictureMimeData(*image, *png));
+    if (png) QApplication::clipboard()->setMimeData(PictureMimeData(*image, *png));
 }
 
-QMimeData* PictureExport::dragData()
-{
+QMimeData* PictureExport::dragData() {
     const std::optional<save::Image> image = picture_();
-    if (!image)
-        return nullptr;
+    if (!image) return nullptr;
     const std::optional<save::Bytes> png = save::EncodeImage(*image, save::ImageFormat::Png);
-    if (!png)
-        return nullptr;
-    if (!dragFolder_)
-        dragFolder_ = std::make_unique<QTemporaryDir>();
-    if (!dragFolder_->isValid())
-        return nullptr;
+    if (!png) return nullptr;
+    if (!dragFolder_) dragFolder_ = std::make_unique<QTemporaryDir>();
+    if (!dragFolder_->isValid()) return nullptr;
     const std::string path = save::SavedFilePath(dragFolder_->path().toStdString(), now_(), save::ImageFormat::Png);
-    if (!save::WriteFileAtomically(path, *png).ok())
-        return nullptr;
+    if (!save::WriteFileAtomically(path, *png).ok()) return nullptr;
     return PictureMimeData(*image, *png, QString::fromStdString(path));
 }
 
-bool PictureExport::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched != box_)
-        return false;
+bool PictureExport::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != box_) return false;
     switch (event->type()) {
     case QEvent::ContextMenu:
         copy_->setEnabled(picture_().has_value());
@@ -81,17 +70,14 @@ bool PictureExport::eventFilter(QObject* watched, QEvent* event)
         return true;
     case QEvent::MouseButtonPress: {
         const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton)
-            pressedAt_ = mouse->position().toPoint();
+        if (mouse->button() == Qt::LeftButton) pressedAt_ = mouse->position().toPoint();
         return false;
     }
-    case QEvent::MouseButtonRelease:
-        pressedAt_.reset();
-        return false;
+    case QEvent::MouseButtonRelease: pressedAt_.reset(); return false;
     case QEvent::MouseMove: {
         const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (!pressedAt_ || !(mouse->buttons() & Qt::LeftButton)
-            || (mouse->position().toPoint() - *pressedAt_).manhattanLength() < QApplication::startDragDistance())
+        if (!pressedAt_ || !(mouse->buttons() & Qt::LeftButton) ||
+            (mouse->position().toPoint() - *pressedAt_).manhattanLength() < QApplication::startDragDistance())
             return false;
         pressedAt_.reset();
         if (QMimeData* data = dragData()) {
@@ -103,7 +89,6 @@ bool PictureExport::eventFilter(QObject* watched, QEvent* event)
         }
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }

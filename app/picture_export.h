@@ -30,8 +30,7 @@ QMimeData* PictureMimeData(const save::Image& image, const save::Bytes& png, con
 class PictureExport : public QObject {
     Q_OBJECT
 public:
-    PictureExport(QWidget* box, std::function<std::optional<save::Image>()> picture,
-                  std::function<std::tm()> now);
+    PictureExport(QWidget* box, std::function<std::optional<save::Image>()> picture, std::function<std::tm()> now);
     ~PictureExport() override;
 
     // The context menu and its one entry, "复制图片".

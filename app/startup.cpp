@@ -19,8 +19,7 @@
 #include <exception>
 #include <memory>
 
-void InstallChineseTranslations(QApplication& app)
-{
+void InstallChineseTranslations(QApplication& app) {
     const QLocale chinese(QLocale::Chinese, QLocale::China);
     QLocale::setDefault(chinese);
     auto* translator = new QTranslator(&app);
@@ -29,8 +28,7 @@ void InstallChineseTranslations(QApplication& app)
         app.installTranslator(translator);
 }
 
-void CentreOnPrimaryScreen(QWidget& window)
-{
+void CentreOnPrimaryScreen(QWidget& window) {
     // The full screen, not its work area; the frame counts, which the window
     // system only knows once the window is shown.
     const QPoint position =
@@ -38,8 +36,7 @@ void CentreOnPrimaryScreen(QWidget& window)
     window.move(position);
     // Qt skips a move to where it believes the window is, and that belief
     // can be stale while the window manager is still framing the window.
-    if (QWindow* handle = window.windowHandle())
-        handle->setFramePosition(position);
+    if (QWindow* handle = window.windowHandle()) handle->setFramePosition(position);
 }
 
 namespace {
@@ -53,14 +50,11 @@ public:
     explicit CentreWhenFramed(QWidget& window) : QObject(&window), window_(window) { timer_.start(20, this); }
 
 protected:
-    void timerEvent(QTimerEvent*) override
-    {
+    void timerEvent(QTimerEvent*) override {
         constexpr int kLooks = 150;
         const bool framed = window_.frameGeometry().size() != window_.size();
-        if (framed)
-            CentreOnPrimaryScreen(window_);
-        if (framed || ++looks_ == kLooks)
-            deleteLater();
+        if (framed) CentreOnPrimaryScreen(window_);
+        if (framed || ++looks_ == kLooks) deleteLater();
     }
 
 private:
@@ -71,26 +65,22 @@ private:
 
 }  // namespace
 
-void CentreOnceFramed(QWidget& window)
-{
+void CentreOnceFramed(QWidget& window) {
     CentreOnPrimaryScreen(window);
     new CentreWhenFramed(window);
 }
 
-void IgnoreFileSizeLimitSignal()
-{
+void IgnoreFileSizeLimitSignal() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-int RunQrGenerator(int& argc, char** argv)
-{
+int RunQrGenerator(int& argc, char** argv) {
     IgnoreFileSizeLimitSignal();
     // Qt's own Wayland title bar offers maximize, and the compositor's
     // maximized state then ends a fixed-size window with a protocol error
     // (Qt 6.4). Through XWayland the window manager keeps the size fixed.
     const QString qtPlatform = PreferredPlatform(QProcessEnvironment::systemEnvironment());
-    if (!qtPlatform.isEmpty())
-        qputenv("QT_QPA_PLATFORM", qtPlatform.toLatin1());
+    if (!qtPlatform.isEmpty()) qputenv("QT_QPA_PLATFORM", qtPlatform.toLatin1());
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qrgen"));
     // Lets Wayland and the desktop match the window to its entry and icon.

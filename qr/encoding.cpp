@@ -22,8 +22,7 @@ constexpr const char* kWideName = "UTF-16LE";
 
 class Converter {
 public:
-    Converter(const char* to, const char* from)
-        : handle_(to && from ? iconv_open(to, from) : kInvalid) {}
+    Converter(const char* to, const char* from) : handle_(to && from ? iconv_open(to, from) : kInvalid) {}
     ~Converter() {
         if (handle_ != kInvalid) iconv_close(handle_);
     }
@@ -68,7 +67,9 @@ private:
     iconv_t handle_;
 };
 
-std::size_t OneByte(std::string_view) { return 1; }
+std::size_t OneByte(std::string_view) {
+    return 1;
+}
 
 std::uint16_t UnitAt(std::string_view wide, std::size_t index) {
     return static_cast<std::uint16_t>(static_cast<unsigned char>(wide[2 * index]) |
@@ -77,8 +78,7 @@ std::uint16_t UnitAt(std::string_view wide, std::size_t index) {
 
 // A surrogate pair the target cannot hold is skipped as one character.
 std::size_t OneWideCharacter(std::string_view rest) {
-    const bool pair = rest.size() >= 4 && (UnitAt(rest, 0) & 0xFC00) == 0xD800 &&
-                      (UnitAt(rest, 1) & 0xFC00) == 0xDC00;
+    const bool pair = rest.size() >= 4 && (UnitAt(rest, 0) & 0xFC00) == 0xD800 && (UnitAt(rest, 1) & 0xFC00) == 0xDC00;
     return pair ? 4 : 2;
 }
 
@@ -95,7 +95,8 @@ Bytes AnsiToWide(std::string_view text, int codePage) {
 
 std::string WideToMultiByte(const Bytes& wide, int codePage) {
     std::size_t length = 0;
-    while (length + 1 < wide.size() && (wide[length] != 0 || wide[length + 1] != 0)) length += 2;
+    while (length + 1 < wide.size() && (wide[length] != 0 || wide[length + 1] != 0))
+        length += 2;
     if (length + 1 == wide.size()) ++length;  // a stray odd byte: converted, it becomes '?'
     const Converter converter(IconvName(codePage), kWideName);
     if (!converter.usable()) return {};

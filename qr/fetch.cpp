@@ -109,7 +109,7 @@ FetchFailure FailureOf(CURLcode code, const Transfer& transfer) {
     case CURLE_COULDNT_CONNECT: return FetchFailure::CannotConnect;
     case CURLE_OPERATION_TIMEDOUT:
     case CURLE_ABORTED_BY_CALLBACK: return FetchFailure::TimedOut;  // the stall check
-    case CURLE_UNSUPPORTED_PROTOCOL:  // an answer without an HTTP status line
+    case CURLE_UNSUPPORTED_PROTOCOL:                                // an answer without an HTTP status line
     case CURLE_WEIRD_SERVER_REPLY: return FetchFailure::Unusable;
     case CURLE_WRITE_ERROR:
         if (transfer.overCap) return FetchFailure::Unusable;
@@ -199,7 +199,9 @@ std::string GenerateFailedMessage(FetchFailure failure) {
     return message;
 }
 
-std::string DefaultServiceBase() { return QRGEN_SERVICE_BASE; }
+std::string DefaultServiceBase() {
+    return QRGEN_SERVICE_BASE;
+}
 
 std::string RequestPrefix(RequestKind kind, std::string_view serviceBase) {
     std::string prefix(serviceBase);

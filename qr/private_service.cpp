@@ -70,8 +70,8 @@ void SetPending(const std::string& socketPath, bool pending) {
 // fork so that no zombie is left behind. False when no process could be made.
 bool Start(const PrivateService& service, const std::string& socketPath) {
     const std::string idleExit = std::to_string(service.idleExitSeconds);
-    const char* argv[] = {service.program.c_str(), "--socket", socketPath.c_str(), "--idle-exit",
-                          idleExit.c_str(), nullptr};
+    const char* argv[] = {service.program.c_str(), "--socket",       socketPath.c_str(),
+                          "--idle-exit",           idleExit.c_str(), nullptr};
     const pid_t child = fork();
     if (child < 0) return false;
     if (child == 0) {
@@ -92,8 +92,7 @@ bool Start(const PrivateService& service, const std::string& socketPath) {
         execv(argv[0], const_cast<char* const*>(argv));
         _exit(127);
     }
-    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {}
     SetPending(socketPath, true);
     return true;
 }
@@ -134,8 +133,8 @@ std::optional<std::string> PrivateSocketPath(const PrivateService& service) {
     const uid_t uid = geteuid();
     const bool runtimeUsable = !service.runtimeDir.empty() && service.runtimeDir.front() == '/' &&
                                CheckPrivateFolder(service.runtimeDir, uid) == FolderCheck::Private;
-    const std::string folder = runtimeUsable ? service.runtimeDir + "/qrgen"
-                                             : service.fallbackRoot + "/qrgen-" + std::to_string(uid);
+    const std::string folder =
+        runtimeUsable ? service.runtimeDir + "/qrgen" : service.fallbackRoot + "/qrgen-" + std::to_string(uid);
     const std::string path = folder + "/" + kSocketName;
     if (path.size() >= sizeof(sockaddr_un::sun_path) || !MakePrivateFolder(folder, uid)) return std::nullopt;
     return path;

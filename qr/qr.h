@@ -50,14 +50,14 @@ std::string EncodePayload(std::string_view payload, int codePage = kSystemCodePa
 
 // Guards a synchronous fetch against a dead, stalled or endless service.
 struct FetchLimits {
-    std::size_t maxTargetLength = 2047;     // longer request targets are not sent
+    std::size_t maxTargetLength = 2047;  // longer request targets are not sent
     long connectTimeoutMs = 10'000;
-    long stallTimeoutMs = 20'000;           // no byte for this long ends the fetch,
-                                            // counted from its start or its last byte,
-                                            // checked about once a second
-    long totalTimeoutMs = 30'000;           // the whole fetch ends by then, whatever
-                                            // the server does (a byte every few seconds)
-    std::size_t maxBodyBytes = 16u << 20;   // a longer body yields no bytes
+    long stallTimeoutMs = 20'000;          // no byte for this long ends the fetch,
+                                           // counted from its start or its last byte,
+                                           // checked about once a second
+    long totalTimeoutMs = 30'000;          // the whole fetch ends by then, whatever
+                                           // the server does (a byte every few seconds)
+    std::size_t maxBodyBytes = 16u << 20;  // a longer body yields no bytes
 };
 
 // Why a fetch gave no complete answer.
@@ -93,10 +93,10 @@ std::string DefaultServiceBase();
 // The user's own service, reached over a Unix socket in a folder only the
 // user can enter, and started when it does not answer.
 struct PrivateService {
-    std::string runtimeDir;            // $XDG_RUNTIME_DIR; "" or unusable: a folder in fallbackRoot
+    std::string runtimeDir;  // $XDG_RUNTIME_DIR; "" or unusable: a folder in fallbackRoot
     std::string fallbackRoot = "/tmp";
-    std::string program;               // the service program to start
-    unsigned idleExitSeconds = 300;    // the started service ends after this long without a request
+    std::string program;             // the service program to start
+    unsigned idleExitSeconds = 300;  // the started service ends after this long without a request
 };
 
 // Where the window sends its requests; tests point it at their own server.

@@ -42,8 +42,7 @@ constexpr int kTemporaryNameAttempts = 8;
 // errno set, when no random bits could be had.
 std::string TemporaryPathFor(const std::string& path) {
     std::uint64_t random = 0;
-    if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
-        return {};
+    if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return {};
     char suffix[24];
     std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(random));
     const std::size_t nameAt = path.rfind('/') + 1;  // npos + 1 is 0: no folder part
@@ -57,11 +56,9 @@ std::string TemporaryPathFor(const std::string& path) {
 int CreateTemporaryFile(const std::string& path, std::string& temporary) {
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         temporary = TemporaryPathFor(path);
-        if (temporary.empty())
-            return -1;
+        if (temporary.empty()) return -1;
         const int fd = open(temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+        if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
 }
@@ -80,8 +77,7 @@ bool WriteAll(int fd, const Bytes& bytes) {
     while (left > 0) {
         const ssize_t written = write(fd, data, left);
         if (written < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return false;
         }
         data += written;
@@ -95,8 +91,7 @@ bool WriteAll(int fd, const Bytes& bytes) {
 WriteResult WriteFileAtomically(const std::string& path, const Bytes& bytes) {
     std::string temporary;
     const int fd = CreateTemporaryFile(path, temporary);
-    if (fd < 0)
-        return {ClassifyCreateErrno(errno)};
+    if (fd < 0) return {ClassifyCreateErrno(errno)};
 
     // Checked after the folder has shown itself usable, so that its fault is
     // the one reported.
@@ -106,13 +101,10 @@ WriteResult WriteFileAtomically(const std::string& path, const Bytes& bytes) {
         return {WriteError::WriteFailed};
     }
     int failure = 0;
-    if (!WriteAll(fd, bytes) || fsync(fd) != 0)
-        failure = errno;
+    if (!WriteAll(fd, bytes) || fsync(fd) != 0) failure = errno;
     // close() may be where a network or full file system reports the loss.
-    if (close(fd) != 0 && failure == 0)
-        failure = errno;
-    if (failure == 0 && rename(temporary.c_str(), path.c_str()) != 0)
-        failure = errno;
+    if (close(fd) != 0 && failure == 0) failure = errno;
+    if (failure == 0 && rename(temporary.c_str(), path.c_str()) != 0) failure = errno;
     if (failure != 0) {
         unlink(temporary.c_str());
         return {ClassifyWriteErrno(failure)};

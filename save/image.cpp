@@ -8,17 +8,14 @@ namespace save {
 namespace codec {
 
 std::optional<std::size_t> PixelBytes(long long width, long long height, int channels) {
-    if (width < 1 || height < 1 || width > kMaxImageDimension || height > kMaxImageDimension)
-        return std::nullopt;
+    if (width < 1 || height < 1 || width > kMaxImageDimension || height > kMaxImageDimension) return std::nullopt;
     // At most 8192 * 8192 * 4: no overflow in std::size_t.
-    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
-           static_cast<std::size_t>(channels);
+    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * static_cast<std::size_t>(channels);
 }
 
 std::optional<std::size_t> DecodedPixelBytes(long long width, long long height, int channels, long long maxPixels) {
     const std::optional<std::size_t> size = PixelBytes(width, height, channels);
-    if (!size || width * height > maxPixels)
-        return std::nullopt;
+    if (!size || width * height > maxPixels) return std::nullopt;
     return size;
 }
 
@@ -57,15 +54,13 @@ std::optional<Image> DecodeImage(const Bytes& bytes, std::string* error, long lo
         image = codec::DecodeBmp(bytes, maxPixels, reason);
     else
         reason = "not a PNG, JPEG or BMP image";
-    if (!image && error)
-        *error = reason.empty() ? "unreadable image" : reason;
+    if (!image && error) *error = reason.empty() ? "unreadable image" : reason;
     return image;
 }
 
 std::optional<ImageFormat> ParseImageFormat(std::string_view saveFormat) {
     for (ImageFormat format : {ImageFormat::Jpeg, ImageFormat::Png, ImageFormat::Bmp})
-        if (saveFormat == Extension(format))
-            return format;
+        if (saveFormat == Extension(format)) return format;
     return std::nullopt;
 }
 
@@ -90,15 +85,13 @@ std::optional<Bytes> EncodeImage(const Image& image, ImageFormat format, std::st
         case ImageFormat::Bmp: bytes = codec::EncodeBmp(image); break;
         }
     }
-    if (!bytes && error)
-        *error = reason;
+    if (!bytes && error) *error = reason;
     return bytes;
 }
 
 Image ScaleNearest(const Image& image, int width, int height) {
     const auto size = codec::PixelBytes(width, height, 3);
-    if (!size || !IsWellFormed(image))
-        return {};
+    if (!size || !IsWellFormed(image)) return {};
     // Sample at the centre of each target pixel, so a shrink drops rows and
     // columns evenly instead of always the last ones.
     std::vector<std::size_t> sourceColumn(static_cast<std::size_t>(width));

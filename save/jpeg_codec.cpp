@@ -51,8 +51,7 @@ struct JpegError {
 // the rest; that is a truncated file, so it fails. Other warnings are about
 // recoverable damage and stay silent, like every message.
 void OnJpegMessage(j_common_ptr cinfo, int level) {
-    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
-        FailJpeg(cinfo);
+    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) FailJpeg(cinfo);
 }
 
 void IgnoreJpegOutput(j_common_ptr) {}
@@ -72,8 +71,7 @@ void InstallJpegError(JpegError* error, j_common_ptr cinfo) {
 
 void LimitScans(j_common_ptr cinfo) {
     auto* decompress = reinterpret_cast<j_decompress_ptr>(cinfo);
-    if (decompress->input_scan_number > kMaxJpegScans)
-        FailJpegWith(cinfo, "too many scans");
+    if (decompress->input_scan_number > kMaxJpegScans) FailJpegWith(cinfo, "too many scans");
 }
 
 struct JpegReadJob {
@@ -102,9 +100,9 @@ bool RunJpegRead(JpegReadJob* job) {
     jpeg_mem_src(cinfo, job->data, static_cast<unsigned long>(job->size));
     jpeg_read_header(cinfo, TRUE);
 
-    const std::optional<std::size_t> size = DecodedPixelBytes(cinfo->image_width, cinfo->image_height, 3, job->maxPixels);
-    if (!size)
-        FailJpegWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
+    const std::optional<std::size_t> size =
+        DecodedPixelBytes(cinfo->image_width, cinfo->image_height, 3, job->maxPixels);
+    if (!size) FailJpegWith(reinterpret_cast<j_common_ptr>(cinfo), "image too large");
     // libjpeg fills missing data with grey after a mere warning, so a small
     // file claiming a huge size would decode, having cost all its memory.
     if (!cinfo->arith_code && *size / kMaxHuffmanOutputPerByte > job->size)
@@ -116,8 +114,7 @@ bool RunJpegRead(JpegReadJob* job) {
     // QR picture's sharp edges do not want, and costs more than the decoding.
     cinfo->do_block_smoothing = FALSE;
     std::uint8_t* pixels = ResizeBuffer(job->pixels, *size);
-    if (!pixels)
-        FailJpegWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
+    if (!pixels) FailJpegWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
     jpeg_start_decompress(cinfo);
     const std::size_t rowBytes = 3 * static_cast<std::size_t>(cinfo->output_width);
     while (cinfo->output_scanline < cinfo->output_height) {
@@ -157,8 +154,7 @@ boolean GrowDestination(j_compress_ptr cinfo) {
     // libjpeg calls this only when the buffer is full.
     const std::size_t used = job->out->size();
     std::uint8_t* data = ResizeBuffer(job->out, 2 * used);
-    if (!data)
-        FailJpegWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
+    if (!data) FailJpegWith(reinterpret_cast<j_common_ptr>(cinfo), "out of memory");
     job->destination.next_output_byte = data + used;
     job->destination.free_in_buffer = job->out->size() - used;
     return TRUE;

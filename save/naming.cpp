@@ -8,8 +8,8 @@ namespace save {
 
 std::string DateTimeText(const std::tm& time) {
     using std::to_string;
-    std::string text = to_string(time.tm_year + 1900) + "年" + to_string(time.tm_mon + 1) + "月" +
-                       to_string(time.tm_mday) + "日";
+    std::string text =
+        to_string(time.tm_year + 1900) + "年" + to_string(time.tm_mon + 1) + "月" + to_string(time.tm_mday) + "日";
     if (time.tm_sec != 0)
         text += to_string(time.tm_hour) + "时" + to_string(time.tm_min) + "分" + to_string(time.tm_sec) + "秒";
     else if (time.tm_min != 0)
@@ -41,15 +41,12 @@ struct SizeChar {
 SizeChar ReadSizeChar(std::string_view text, std::size_t at) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
     if (text.size() - at >= 3) {
-        if (byte(0) == 0xE3 && byte(1) == 0x80 && byte(2) == 0x80)
-            return {' ', 3};  // U+3000 ideographic space
+        if (byte(0) == 0xE3 && byte(1) == 0x80 && byte(2) == 0x80) return {' ', 3};  // U+3000 ideographic space
         if (byte(0) == 0xEF && byte(1) == 0xBC) {
             if (byte(2) >= 0x90 && byte(2) <= 0x99)
                 return {static_cast<char>('0' + byte(2) - 0x90), 3};  // U+FF10..U+FF19
-            if (byte(2) == 0x8B)
-                return {'+', 3};  // U+FF0B
-            if (byte(2) == 0x8D)
-                return {'-', 3};  // U+FF0D
+            if (byte(2) == 0x8B) return {'+', 3};                     // U+FF0B
+            if (byte(2) == 0x8D) return {'-', 3};                     // U+FF0D
         }
     }
     return {text[at], 1};
@@ -85,8 +82,7 @@ int ParseSize(std::string_view text) {
 std::optional<PictureSize> RequestedPictureSize(std::string_view widthText, std::string_view heightText) {
     const PictureSize size{ParseSize(widthText), ParseSize(heightText)};
     const auto inRange = [](int side) { return side >= 1 && side <= kMaxPictureSize; };
-    if (inRange(size.width) && inRange(size.height))
-        return size;
+    if (inRange(size.width) && inRange(size.height)) return size;
     return std::nullopt;
 }
 

@@ -42,8 +42,8 @@ struct PngReadJob {
     Bytes* pixels;  // receives rows of `channels` bytes a pixel
     int width;
     int height;
-    int channels;        // 1 for a palette image: its indices
-    int paletteEntries;  // 0 unless the image has a palette
+    int channels;                                     // 1 for a palette image: its indices
+    int paletteEntries;                               // 0 unless the image has a palette
     std::uint8_t palette[PNG_MAX_PALETTE_LENGTH][4];  // RGBA, tRNS applied
 };
 
@@ -65,8 +65,7 @@ void TakePalette(png_structp png, png_infop info, PngReadJob* job) {
 
 void ReadPngBytes(png_structp png, png_bytep out, png_size_t length) {
     auto* job = static_cast<PngReadJob*>(png_get_io_ptr(png));
-    if (length > job->size - job->offset)
-        png_error(png, "the file is truncated");
+    if (length > job->size - job->offset) png_error(png, "the file is truncated");
     std::memcpy(out, job->data + job->offset, length);
     job->offset += length;
 }
@@ -117,8 +116,7 @@ bool RunPngRead(PngReadJob* job) {
     if (!size || !layoutKnown || png_get_rowbytes(png, info) != width * channels)
         png_error(png, "unsupported image size or layout");
     std::uint8_t* pixels = ResizeBuffer(job->pixels, *size);
-    if (!pixels)
-        png_error(png, "out of memory");
+    if (!pixels) png_error(png, "out of memory");
     const std::size_t rowBytes = static_cast<std::size_t>(width) * channels;
     for (int pass = 0; pass < passes; ++pass)
         for (png_uint_32 y = 0; y < height; ++y)
@@ -143,8 +141,7 @@ void WritePngBytes(png_structp png, png_bytep data, png_size_t length) {
     auto* job = static_cast<PngWriteJob*>(png_get_io_ptr(png));
     if (job->out->size() - job->used < length) {
         const std::size_t grown = std::max(2 * job->out->size(), job->used + length);
-        if (!ResizeBuffer(job->out, grown))
-            png_error(png, "out of memory");
+        if (!ResizeBuffer(job->out, grown)) png_error(png, "out of memory");
     }
     std::memcpy(job->out->data() + job->used, data, length);
     job->used += length;
@@ -199,12 +196,10 @@ void CompositeOnWhite(Bytes& rgba, std::size_t pixelCount) {
 // Puts the RGBA pixels of palette indices into `rgba`. Returns nullptr, or
 // why it could not.
 const char* ApplyPalette(const PngReadJob& job, const Bytes& indices, Bytes& rgba) {
-    if (!ResizeBuffer(&rgba, 4 * indices.size()))
-        return "PNG: out of memory";
+    if (!ResizeBuffer(&rgba, 4 * indices.size())) return "PNG: out of memory";
     std::uint8_t* out = rgba.data();
     for (const std::uint8_t index : indices) {
-        if (index >= job.paletteEntries)
-            return "PNG: pixel refers to a colour beyond the palette";
+        if (index >= job.paletteEntries) return "PNG: pixel refers to a colour beyond the palette";
         out = std::copy_n(job.palette[index], 4, out);
     }
     return nullptr;

@@ -32,28 +32,21 @@ std::optional<Image> PictureToSave(const Bytes& picture, std::string_view widthT
 }
 
 SaveOutcome SavePicture(const SaveRequest& request, const std::function<std::tm()>& now) {
-    if (request.picture.empty())
-        return Failure(std::string(kNoPictureText));
-    if (request.widthText.empty())
-        return Failure(std::string(kNoSizeText));
-    if (request.folder.empty())
-        return Failure(std::string(kNoFolderText));
+    if (request.picture.empty()) return Failure(std::string(kNoPictureText));
+    if (request.widthText.empty()) return Failure(std::string(kNoSizeText));
+    if (request.folder.empty()) return Failure(std::string(kNoFolderText));
     const std::optional<ImageFormat> format = ParseImageFormat(request.format);
-    if (!format)
-        return Failure(std::string(kNoFormatText));
+    if (!format) return Failure(std::string(kNoFormatText));
 
     const std::string path = SavedFilePath(request.folder, now(), *format);
     const std::optional<Image> image = PictureToSave(request.picture, request.widthText, request.heightText);
-    if (!image)
-        return Failure(std::string(kNotAnImageText));
+    if (!image) return Failure(std::string(kNotAnImageText));
 
     // Only memory can make encoding a well-formed image fail.
     const std::optional<Bytes> encoded = EncodeImage(*image, *format);
-    if (!encoded)
-        return Failure(std::string(kWriteFailedText) + path);
+    if (!encoded) return Failure(std::string(kWriteFailedText) + path);
     const WriteResult written = WriteFileAtomically(path, *encoded);
-    if (!written.ok())
-        return Failure(WriteFailureText(written, request.folder, path));
+    if (!written.ok()) return Failure(WriteFailureText(written, request.folder, path));
     return {{std::string(kSavedText), msgbox::kInformationIcon, std::string(kNoticeTitle)}, path};
 }
 

@@ -58,7 +58,8 @@ void HeadWatch::watch() {
         nextDeadline_ = next;
         if (!overdue.empty()) {
             dropped_(overdue.size());
-            for (int fd : overdue) shutdown(fd, SHUT_RDWR);
+            for (int fd : overdue)
+                shutdown(fd, SHUT_RDWR);
         }
         if (next == Clock::time_point::max()) {
             wake_.wait(lock);

@@ -50,7 +50,8 @@ void LogLibraryMessage(void*, const char* format, va_list args) {
     char message[400];
     vsnprintf(message, sizeof message, format, args);
     std::string_view text(message);
-    while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    while (!text.empty() && text.back() == '\n')
+        text.remove_suffix(1);
     LogLine("%.*s", static_cast<int>(text.size()), text.data());
 }
 
@@ -125,8 +126,7 @@ std::string ClientAddress(MHD_Connection* connection) {
     const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     char text[INET6_ADDRSTRLEN] = "?";
     if (info && info->client_addr && info->client_addr->sa_family == AF_INET) {
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr, text,
-                  sizeof text);
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr, text, sizeof text);
     }
     if (info && info->client_addr && info->client_addr->sa_family == AF_UNIX) return "local";
     return text;
@@ -142,8 +142,8 @@ MHD_Result QueueAnswer(MHD_Connection* connection, const Answer& answer) {
         MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store") == MHD_YES;
     if (answer.status == MHD_HTTP_METHOD_NOT_ALLOWED) {
         const std::string allowed(kAllowedMethods);
-        headersAdded = headersAdded &&
-                       MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allowed.c_str()) == MHD_YES;
+        headersAdded =
+            headersAdded && MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allowed.c_str()) == MHD_YES;
     }
     const MHD_Result queued = headersAdded ? MHD_queue_response(connection, answer.status, response) : MHD_NO;
     MHD_destroy_response(response);
@@ -178,8 +178,7 @@ MHD_Result HandleRequest(void* state, MHD_Connection* connection, const char*, c
 
 }  // namespace
 
-std::variant<std::unique_ptr<HttpDaemon>, std::string> HttpDaemon::Start(const ServiceOptions& options,
-                                                                         int listenFd) {
+std::variant<std::unique_ptr<HttpDaemon>, std::string> HttpDaemon::Start(const ServiceOptions& options, int listenFd) {
     sockaddr_in address = options.listen;
     const unsigned fileLimit = static_cast<unsigned>(std::min<rlim_t>(RaiseOpenFileLimit(), UINT_MAX));
     const unsigned connectionLimit = FitConnectionLimit(options.maxConnections, options.threads, fileLimit);
@@ -213,9 +212,9 @@ std::variant<std::unique_ptr<HttpDaemon>, std::string> HttpDaemon::Start(const S
     settings.push_back({MHD_OPTION_END, 0, nullptr});
 
     auto served = std::make_unique<ServedRequests>(Clock::now().time_since_epoch().count(), std::move(watch));
-    MHD_Daemon* daemon = MHD_start_daemon(MHD_USE_AUTO_INTERNAL_THREAD | MHD_USE_ERROR_LOG,
-                                          ntohs(address.sin_port), nullptr, nullptr, HandleRequest,
-                                          served.get(), MHD_OPTION_ARRAY, settings.data(), MHD_OPTION_END);
+    MHD_Daemon* daemon =
+        MHD_start_daemon(MHD_USE_AUTO_INTERNAL_THREAD | MHD_USE_ERROR_LOG, ntohs(address.sin_port), nullptr, nullptr,
+                         HandleRequest, served.get(), MHD_OPTION_ARRAY, settings.data(), MHD_OPTION_END);
     if (listenFd >= 0) {
         if (!daemon) return "cannot serve " + options.socketPath;
         return std::unique_ptr<HttpDaemon>(new HttpDaemon(daemon, options.socketPath, std::move(served)));

@@ -71,8 +71,7 @@ int main(int argc, char** argv) {
             break;
         }
         if (options.idleExitSeconds > 0 && daemon->idleFor(std::chrono::seconds(options.idleExitSeconds))) {
-            std::fprintf(stderr, "qr-image-service: stopping after %u s without a request\n",
-                         options.idleExitSeconds);
+            std::fprintf(stderr, "qr-image-service: stopping after %u s without a request\n", options.idleExitSeconds);
             break;
         }
     }

@@ -10,10 +10,14 @@ namespace {
 // ":", "@", "/" and "?".
 constexpr std::array<bool, 256> MakeQueryByteTable() {
     std::array<bool, 256> allowed{};
-    for (int c = 'a'; c <= 'z'; ++c) allowed[c] = true;
-    for (int c = 'A'; c <= 'Z'; ++c) allowed[c] = true;
-    for (int c = '0'; c <= '9'; ++c) allowed[c] = true;
-    for (unsigned char c : std::string_view("-._~!$&'()*+,;=:@/?")) allowed[c] = true;
+    for (int c = 'a'; c <= 'z'; ++c)
+        allowed[c] = true;
+    for (int c = 'A'; c <= 'Z'; ++c)
+        allowed[c] = true;
+    for (int c = '0'; c <= '9'; ++c)
+        allowed[c] = true;
+    for (unsigned char c : std::string_view("-._~!$&'()*+,;=:@/?"))
+        allowed[c] = true;
     return allowed;
 }
 constexpr std::array<bool, 256> kQueryByteAllowed = MakeQueryByteTable();

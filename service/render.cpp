@@ -67,8 +67,8 @@ bool WriteOneBitGreyPng(png_bytepp rows, png_uint_32 size, PngSink* sink) {
         return false;
     }
     png_set_write_fn(png, sink, AppendToSink, IgnoreFlush);
-    png_set_IHDR(png, info, size, size, 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, size, size, 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     // A module is several pixel rows tall, so most rows repeat the one above:
     // the Up filter turns them into zeros, which run-length deflate packs at
     // a fraction of the time full LZ77 matching takes on these pictures.
@@ -97,8 +97,7 @@ std::variant<std::vector<std::uint8_t>, Refusal> RenderQrPng(const QrRequest& re
     if (!code) {
         if (errno == ERANGE) {
             return Refusal{413, "text of " + std::to_string(request.text.size()) +
-                                    " bytes is beyond the largest QR symbol at level " +
-                                    LevelLetter(request.level)};
+                                    " bytes is beyond the largest QR symbol at level " + LevelLetter(request.level)};
         }
         return Refusal{500, "the QR symbol could not be built"};
     }
@@ -108,8 +107,7 @@ std::variant<std::vector<std::uint8_t>, Refusal> RenderQrPng(const QrRequest& re
     const int modulePx = (width - 2 * request.marginPx) / modules;
     if (modulePx < 1) {
         return Refusal{400, "a symbol of " + std::to_string(modules) + " modules and a margin of " +
-                                std::to_string(request.marginPx) +
-                                " px do not fit in w=" + std::to_string(width)};
+                                std::to_string(request.marginPx) + " px do not fit in w=" + std::to_string(width)};
     }
     const int symbolPx = modules * modulePx;
     const int offset = (width - symbolPx) / 2;

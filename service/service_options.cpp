@@ -121,8 +121,8 @@ std::variant<ServiceOptions, CommandLineExit> ParseServiceOptions(const std::vec
         if (countOption) {
             const std::optional<unsigned> count = ParseCount(value, countOption->min, countOption->max);
             if (!count) {
-                return BadCommandLine(name + " wants a number from " + std::to_string(countOption->min) +
-                                      " to " + std::to_string(countOption->max));
+                return BadCommandLine(name + " wants a number from " + std::to_string(countOption->min) + " to " +
+                                      std::to_string(countOption->max));
             }
             options.*(countOption->field) = *count;
         } else if (name == "--socket") {

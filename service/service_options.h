@@ -23,7 +23,7 @@ inline constexpr unsigned kMaxHeadTimeoutSeconds = 600;
 inline constexpr unsigned kMaxIdleExitSeconds = 86400;
 
 struct ServiceOptions {
-    sockaddr_in listen{};  // IPv4 address and port; port 0 lets the system pick one
+    sockaddr_in listen{};          // IPv4 address and port; port 0 lets the system pick one
     std::string socketPath;        // set: serves this user's Unix socket there instead of listen
     unsigned idleExitSeconds = 0;  // 0: runs until stopped; else ends after this long without a request
     unsigned threads = 1;

@@ -23,15 +23,13 @@ using Clock = std::chrono::steady_clock;
 constexpr int kColdRuns = 10;
 constexpr int kWarmRuns = 50;
 
-double median(std::vector<double> values)
-{
+double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
 // Milliseconds of one generate; negative when it showed no picture.
-double timedGenerate(MainWindow& window, const FakePlatform& platform)
-{
+double timedGenerate(MainWindow& window, const FakePlatform& platform) {
     const auto before = Clock::now();
     window.GenerateTextQr();
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - before).count();
@@ -43,14 +41,12 @@ struct Timings {
 };
 
 // One program life in a fresh runtime folder; `wake` as the program does at start.
-bool run(bool wake, int warmRuns, Timings& timings)
-{
+bool run(bool wake, int warmRuns, Timings& timings) {
     QTemporaryDir runtime;
-    const qr::ServiceOptions service{.privateService = qr::PrivateService{
-                                         .runtimeDir = runtime.path().toStdString(),
-                                         .program = testsupport::ServiceProgramPath()}};
-    if (wake)
-        qr::WakeService(service);
+    const qr::ServiceOptions service{.privateService =
+                                         qr::PrivateService{.runtimeDir = runtime.path().toStdString(),
+                                                            .program = testsupport::ServiceProgramPath()}};
+    if (wake) qr::WakeService(service);
     FakePlatform platform;
     MainWindow window(platform, service);
     window.findChild<QPlainTextEdit*>(QStringLiteral("编辑框_文本"))->setPlainText(QString(40, u'码'));
@@ -61,14 +57,13 @@ bool run(bool wake, int warmRuns, Timings& timings)
     const auto socketPath = qr::PrivateSocketPath(*service.privateService);
     const bool ended = socketPath && testsupport::KillAndWait(testsupport::ServerPid(*socketPath), SIGTERM);
     const auto failed = [](double ms) { return ms < 0; };
-    return ended && std::none_of(timings.first.begin(), timings.first.end(), failed)
-           && std::none_of(timings.warm.begin(), timings.warm.end(), failed);
+    return ended && std::none_of(timings.first.begin(), timings.first.end(), failed) &&
+           std::none_of(timings.warm.begin(), timings.warm.end(), failed);
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
 

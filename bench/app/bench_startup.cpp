@@ -28,23 +28,20 @@ namespace {
 constexpr int kStartRuns = 5;
 constexpr int kGenerateRuns = 50;
 
-long long monotonicNs()
-{
+long long monotonicNs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
 }
 
-double median(std::vector<double> values)
-{
+double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
 // One start, the way qrgen starts: prints "<ms to window shown> <ms per
 // generate> <peak KiB>".
-int child(int argc, char** argv, long long startedNs, const std::string& serviceBase)
-{
+int child(int argc, char** argv, long long startedNs, const std::string& serviceBase) {
     QApplication app(argc, argv);
     QApplication::setWindowIcon(AppIcon());
     InstallChineseTranslations(app);
@@ -52,8 +49,7 @@ int child(int argc, char** argv, long long startedNs, const std::string& service
     MainWindow window(platform, qr::ServiceOptions{.baseAddress = serviceBase});
     window.show();
     CentreOnPrimaryScreen(window);
-    if (!QTest::qWaitForWindowExposed(&window))
-        return 1;
+    if (!QTest::qWaitForWindowExposed(&window)) return 1;
     const double shownMs = double(monotonicNs() - startedNs) / 1e6;
 
     auto* text = window.findChild<QPlainTextEdit*>(QStringLiteral("编辑框_文本"));
@@ -64,8 +60,7 @@ int child(int argc, char** argv, long long startedNs, const std::string& service
         window.GenerateTextQr();
         generateMs.push_back(double(monotonicNs() - before) / 1e6);
     }
-    if (!platform.messages.empty())
-        return 1;
+    if (!platform.messages.empty()) return 1;
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -75,13 +70,10 @@ int child(int argc, char** argv, long long startedNs, const std::string& service
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    if (argc == 4 && std::string(argv[1]) == "--child")
-        return child(argc, argv, std::atoll(argv[2]), argv[3]);
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--child") return child(argc, argv, std::atoll(argv[2]), argv[3]);
 
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
     testsupport::ServiceProcess service;
     const std::string serviceBase = service.baseAddress();
 
@@ -89,8 +81,7 @@ int main(int argc, char** argv)
     std::vector<double> shown, generate, peak;
     for (int run = 0; run < kStartRuns; ++run) {
         int out[2];
-        if (pipe(out) != 0)
-            return 1;
+        if (pipe(out) != 0) return 1;
         const std::string started = std::to_string(monotonicNs());
         const pid_t pid = fork();
         if (pid == 0) {
@@ -105,8 +96,8 @@ int main(int argc, char** argv)
         int status = 0;
         waitpid(pid, &status, 0);
         double shownMs = 0, generateMs = 0, peakKiB = 0;
-        if (got <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0
-            || std::sscanf(line, "%lf %lf %lf", &shownMs, &generateMs, &peakKiB) != 3) {
+        if (got <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+            std::sscanf(line, "%lf %lf %lf", &shownMs, &generateMs, &peakKiB) != 3) {
             std::fprintf(stderr, "run %d failed\n", run);
             return 1;
         }

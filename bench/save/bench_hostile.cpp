@@ -50,9 +50,9 @@ std::vector<Hostile> HostileFiles() {
     for (int scans : {10, 30, 100, 101})
         files.push_back({"JPEG arith. progressive " + std::to_string(scans) + " scans 1024 x 1024",
                          JpegClaiming(fixtures::ScanHeavyJpeg(scans), 1024, 1024)});
-    files.push_back({"PNG RGBA zeros 1024 x 1024", fixtures::PngFile({fixtures::Ihdr(1024, 1024, 8, 6),
-                                                                       fixtures::Idat(Bytes(4 * 1024 * 1024, 0), 4 * 1024),
-                                                                       fixtures::Iend()})});
+    files.push_back({"PNG RGBA zeros 1024 x 1024",
+                     fixtures::PngFile({fixtures::Ihdr(1024, 1024, 8, 6),
+                                        fixtures::Idat(Bytes(4 * 1024 * 1024, 0), 4 * 1024), fixtures::Iend()})});
     return files;
 }
 
@@ -65,8 +65,7 @@ struct Run {
 // Runs `work` in a child; its result line comes back through a pipe.
 Run InChild(const std::function<std::string()>& work) {
     int channel[2];
-    if (pipe(channel) != 0)
-        return {0, 0, "no pipe"};
+    if (pipe(channel) != 0) return {0, 0, "no pipe"};
     const pid_t child = fork();
     if (child == 0) {
         close(channel[0]);
@@ -82,13 +81,11 @@ Run InChild(const std::function<std::string()>& work) {
     close(channel[0]);
     int status = 0;
     rusage usage{};
-    if (child < 0 || wait4(child, &status, 0, &usage) != child)
-        return {0, 0, "no child"};
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return {0, usage.ru_maxrss, "the child died"};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child) return {0, 0, "no child"};
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {0, usage.ru_maxrss, "the child died"};
     // Processor time, which other load on the machine does not inflate.
-    const double ms = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-                      (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    const double ms =
+        (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
     return {ms, usage.ru_maxrss, line.substr(line.find(' ') + 1)};
 }
 
@@ -103,19 +100,16 @@ int main() {
                 "cpu ms", "peak MiB", "saved");
     for (const Hostile& file : files) {
         const Run decode = InChild([&] {
-            if (file.bytes.empty())
-                return std::string("-");
+            if (file.bytes.empty()) return std::string("-");
             std::string error;
             const auto image = save::DecodeImage(file.bytes, &error);
             return image ? std::to_string(image->width) + " x " + std::to_string(image->height) : "refused: " + error;
         });
         const Run saved = InChild([&] {
-            if (file.bytes.empty())
-                return std::string("-");
+            if (file.bytes.empty()) return std::string("-");
             const save::SaveOutcome outcome =
                 save::SavePicture({file.bytes, "0", "0", folder.string(), "bmp"}, [] { return std::tm{}; });
-            if (outcome.savedPath.empty())
-                return outcome.message.text;
+            if (outcome.savedPath.empty()) return outcome.message.text;
             return std::to_string(std::filesystem::file_size(outcome.savedPath) / 1024) + " KiB written";
         });
         std::printf("%-46s %7zu | %9.1f %9.1f  %-28s | %9.1f %9.1f  %s\n", file.name.c_str(), file.bytes.size(),

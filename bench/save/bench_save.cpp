@@ -8,10 +8,10 @@
 // median is printed (default 21).
 #include "save/save.h"
 
-#include <png.h>
-#include <cstdio>
 #include <jpeglib.h>
+#include <png.h>
 #include <unistd.h>
+#include <cstdio>
 
 #include <algorithm>
 #include <chrono>
@@ -86,7 +86,8 @@ Bytes RawJpeg(const Image& image) {
     cinfo.smoothing_factor = 0;
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(image.rgb.data()) + 3 * static_cast<std::size_t>(image.width) * cinfo.next_scanline;
+        JSAMPROW row =
+            const_cast<JSAMPROW>(image.rgb.data()) + 3 * static_cast<std::size_t>(image.width) * cinfo.next_scanline;
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -137,8 +138,8 @@ int main(int argc, char** argv) {
     time.tm_hour = 21;
 
     std::printf("folder %s, median of %d runs, times in ms\n", folder.c_str(), runs);
-    std::printf("%-6s %-11s %9s %9s %9s %9s %9s %9s\n", "format", "size", "raw", "encode", "save", "save/raw",
-                "full", "bytes");
+    std::printf("%-6s %-11s %9s %9s %9s %9s %9s %9s\n", "format", "size", "raw", "encode", "save", "save/raw", "full",
+                "bytes");
     for (save::ImageFormat format : {save::ImageFormat::Jpeg, save::ImageFormat::Png, save::ImageFormat::Bmp}) {
         for (int size : {300, 1200}) {
             const Image image = size == picture.width ? picture : save::ScaleNearest(picture, size, size);
@@ -150,9 +151,8 @@ int main(int argc, char** argv) {
                 raw = MedianMs(runs, [&] { Require(!RawJpeg(image).empty(), "raw JPEG"); });
             else if (format == save::ImageFormat::Png)
                 raw = MedianMs(runs, [&] { Require(!RawPng(image).empty(), "raw PNG"); });
-            const double encode = MedianMs(runs, [&] {
-                Require(save::EncodeImage(image, format).has_value(), "EncodeImage");
-            });
+            const double encode =
+                MedianMs(runs, [&] { Require(save::EncodeImage(image, format).has_value(), "EncodeImage"); });
             // One save as the button does it once the picture is decoded.
             const double saveMs = MedianMs(runs, [&] {
                 const std::optional<Bytes> bytes = save::EncodeImage(image, format);
@@ -177,7 +177,6 @@ int main(int argc, char** argv) {
                             "-", encode, saveMs, "-", full, fileBytes);
         }
     }
-    if (ownFolder)
-        std::filesystem::remove(folder);
+    if (ownFolder) std::filesystem::remove(folder);
     return 0;
 }

@@ -19,9 +19,9 @@
 #include <zbar.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
@@ -40,7 +40,8 @@ double ThreadCpuMs() {
 
 // CPU time of this thread: the machine is shared, and wall time would count
 // the other programs' turns as well.
-template <class F> double MedianMs(int runs, F&& work) {
+template <class F>
+double MedianMs(int runs, F&& work) {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {
         const double start = ThreadCpuMs();
@@ -98,18 +99,17 @@ int main(int argc, char** argv) {
     if (!folder.isValid()) return 1;
 
     std::string binary;
-    for (int byte = 1; byte < 256; ++byte) binary += static_cast<char>(byte);
+    for (int byte = 1; byte < 256; ++byte)
+        binary += static_cast<char>(byte);
     std::string chinese672;
-    for (int i = 0; i < 224; ++i) chinese672 += "码";
+    for (int i = 0; i < 224; ++i)
+        chinese672 += "码";
     const struct {
         const char* name;
         std::string payload;
     } cases[] = {
-        {"a b码", "a b码"},
-        {"CR LF lines", "第一行\r\n第二行\r\n"},
-        {"smsto", "smsto:10086:你好\r\n再见"},
-        {"bytes 1..255", binary},
-        {"672 bytes Chinese", chinese672},
+        {"a b码", "a b码"},       {"CR LF lines", "第一行\r\n第二行\r\n"}, {"smsto", "smsto:10086:你好\r\n再见"},
+        {"bytes 1..255", binary}, {"672 bytes Chinese", chinese672},
     };
 
     std::printf("median of %d runs, milliseconds of CPU time; read: ok, WRONG (other bytes) or none\n\n", runs);
@@ -130,8 +130,8 @@ int main(int argc, char** argv) {
         std::string savedNote[2];
         for (const auto format : {save::ImageFormat::Png, save::ImageFormat::Jpeg}) {
             const int i = format == save::ImageFormat::Png ? 0 : 1;
-            const std::string path = folder.filePath(QString::fromUtf8(c.name)).toStdString() + "."
-                + std::string(save::Extension(format));
+            const std::string path =
+                folder.filePath(QString::fromUtf8(c.name)).toStdString() + "." + std::string(save::Extension(format));
             save::WriteFileAtomically(path, *save::EncodeImage(large, format));
             savedMs[i] = MedianMs(runs, [&] { savedNote[i] = UnreadableSaveNote(path, c.payload, {}); });
         }
@@ -139,8 +139,8 @@ int main(int argc, char** argv) {
         const double decodeMs = MedianMs(runs, [&] { save::DecodeImage(png); });
         std::printf("%-18s %5zu | %8.2f %-13s | %8.2f %-13s | %8.2f %-13s | %6.2f %-9s | %6.2f %-9s | %6.2f\n", c.name,
                     c.payload.size(), windowMs, windowOk ? "ok" : "MISMATCH", zxingMs, Verdict(zxing, c.payload),
-                    zbarMs, Verdict(zbar, c.payload), savedMs[0], savedNote[0].empty() ? "ok" : "NOTE",
-                    savedMs[1], savedNote[1].empty() ? "ok" : "NOTE", decodeMs);
+                    zbarMs, Verdict(zbar, c.payload), savedMs[0], savedNote[0].empty() ? "ok" : "NOTE", savedMs[1],
+                    savedNote[1].empty() ? "ok" : "NOTE", decodeMs);
     }
 
     std::printf("\nsmallest readable side of the 300 x 300 picture, and the sides up to 300 that do not read\n");
@@ -149,8 +149,7 @@ int main(int argc, char** argv) {
         const std::optional<int> smallest = SmallestReadableSize(shown, c.payload);
         std::string unread;
         for (int side = smallest.value_or(300); side <= 300; ++side)
-            if (!ShowsPayload(save::ScaleNearest(shown, side, side), c.payload))
-                unread += " " + std::to_string(side);
+            if (!ShowsPayload(save::ScaleNearest(shown, side, side), c.payload)) unread += " " + std::to_string(side);
         std::printf("%-18s %5d |%s\n", c.name, smallest.value_or(-1), unread.empty() ? " (none)" : unread.c_str());
     }
     return 0;

@@ -52,7 +52,8 @@ struct Case {
 std::string PayloadOfBytes(std::size_t bytes) {
     const std::string pattern = "QR 二维码 offline, 不经他人之手; ";
     std::string payload;
-    while (payload.size() < bytes) payload += pattern;
+    while (payload.size() < bytes)
+        payload += pattern;
     payload.resize(bytes);  // may cut a character in two; the service takes any bytes
     return payload;
 }
@@ -99,8 +100,7 @@ std::optional<double> ProcessCpuSeconds(pid_t pid) {
     std::istringstream fields(stat.substr(afterName + 2));
     std::string field;
     // Fields 3.. follow the name; utime and stime are fields 14 and 15.
-    for (int index = 3; index < 14 && fields >> field; ++index) {
-    }
+    for (int index = 3; index < 14 && fields >> field; ++index) {}
     unsigned long long user = 0, system = 0;
     if (!(fields >> user >> system)) return std::nullopt;
     return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
@@ -116,7 +116,8 @@ struct LoadResult {
 };
 
 LoadResult RunLoad(const Endpoint& endpoint, pid_t server, const std::string& request) {
-    for (int i = 0; i < kWarmUpRequests; ++i) FetchOnce(endpoint, request);
+    for (int i = 0; i < kWarmUpRequests; ++i)
+        FetchOnce(endpoint, request);
 
     std::atomic<int> issued{0};
     std::atomic<int> failed{0};
@@ -133,17 +134,18 @@ LoadResult RunLoad(const Endpoint& endpoint, pid_t server, const std::string& re
                     ++failed;
                     continue;
                 }
-                latencies[c].push_back(
-                    std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+                latencies[c].push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
             }
         });
     }
-    for (std::thread& client : clients) client.join();
+    for (std::thread& client : clients)
+        client.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     const std::optional<double> cpuAfter = ProcessCpuSeconds(server);
 
     std::vector<double> all;
-    for (const auto& each : latencies) all.insert(all.end(), each.begin(), each.end());
+    for (const auto& each : latencies)
+        all.insert(all.end(), each.begin(), each.end());
     std::sort(all.begin(), all.end());
     LoadResult result;
     result.completed = static_cast<int>(all.size());
@@ -152,8 +154,7 @@ LoadResult RunLoad(const Endpoint& endpoint, pid_t server, const std::string& re
     if (!all.empty()) {
         result.p50Ms = all[all.size() / 2];
         result.p99Ms = all[std::min(all.size() - 1, all.size() * 99 / 100)];
-        if (cpuBefore && cpuAfter)
-            result.cpuMsPerRequest = (*cpuAfter - *cpuBefore) * 1000.0 / result.completed;
+        if (cpuBefore && cpuAfter) result.cpuMsPerRequest = (*cpuAfter - *cpuBefore) * 1000.0 / result.completed;
     }
     return result;
 }
@@ -193,9 +194,11 @@ ProbeResult ProbeBesideSlowClients(const Endpoint& endpoint, const std::string& 
             latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
         else
             ++result.failed;
-        for (int fd : slow) send(fd, "x", 1, MSG_NOSIGNAL);
+        for (int fd : slow)
+            send(fd, "x", 1, MSG_NOSIGNAL);
     }
-    for (int fd : slow) close(fd);
+    for (int fd : slow)
+        close(fd);
     std::sort(latencies.begin(), latencies.end());
     result.answered = static_cast<int>(latencies.size());
     if (!latencies.empty()) {
@@ -221,8 +224,7 @@ double RawRenderMs(const std::string& payload) {
     while (rounds.size() < kRawRounds && Clock::now() < deadline) {
         const double before = ThreadCpuSeconds();
         for (int i = 0; i < kRawIterationsPerRound; ++i) {
-            if (!std::holds_alternative<std::vector<std::uint8_t>>(qrservice::RenderQrPng(request)))
-                return -1;
+            if (!std::holds_alternative<std::vector<std::uint8_t>>(qrservice::RenderQrPng(request))) return -1;
         }
         rounds.push_back((ThreadCpuSeconds() - before) * 1000.0 / kRawIterationsPerRound);
     }
@@ -252,7 +254,8 @@ public:
         pid_ = fork();
         if (pid_ == 0) {
             const int devNull = open("/dev/null", O_RDWR);
-            for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) dup2(devNull, fd);
+            for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+                dup2(devNull, fd);
             execl(program.c_str(), program.c_str(), "--socket", path.c_str(), nullptr);
             _exit(127);
         }
@@ -281,8 +284,8 @@ private:
 };
 
 bool InstallPeer() {
-    const std::string command = std::string("cd '") + QRGEN_BENCH_PEER_DIR +
-                                "' && npm install --no-audit --no-fund --loglevel=error >&2";
+    const std::string command =
+        std::string("cd '") + QRGEN_BENCH_PEER_DIR + "' && npm install --no-audit --no-fund --loglevel=error >&2";
     return std::system(command.c_str()) == 0;
 }
 
@@ -322,7 +325,8 @@ int main() {
             socketService.push_back(
                 RunLoad({.socketPath = process.socketPath()}, process.pid(), DesktopRequest(c.payload)));
     }
-    for (const Case& c : cases) raw.push_back(RawRenderMs(c.payload));
+    for (const Case& c : cases)
+        raw.push_back(RawRenderMs(c.payload));
 
     const bool peerReady = InstallPeer();
     if (peerReady) {
@@ -331,15 +335,19 @@ int main() {
             peer.push_back(RunLoad({.port = process.port()}, process.pid(), DesktopRequest(c.payload)));
     }
 
-    std::printf("%-18s %7s %9s %7s %9s %8s %8s %10s\n", "server", "text", "requests", "failed", "req/s",
-                "p50 ms", "p99 ms", "CPU ms/req");
-    for (std::size_t i = 0; i < cases.size(); ++i) PrintRow("qr-image-service", cases[i], service[i]);
-    for (std::size_t i = 0; i < cases.size(); ++i) PrintRow("  on Unix socket", cases[i], socketService[i]);
-    for (std::size_t i = 0; i < peer.size(); ++i) PrintRow("node qrcode peer", cases[i], peer[i]);
+    std::printf("%-18s %7s %9s %7s %9s %8s %8s %10s\n", "server", "text", "requests", "failed", "req/s", "p50 ms",
+                "p99 ms", "CPU ms/req");
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        PrintRow("qr-image-service", cases[i], service[i]);
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        PrintRow("  on Unix socket", cases[i], socketService[i]);
+    for (std::size_t i = 0; i < peer.size(); ++i)
+        PrintRow("node qrcode peer", cases[i], peer[i]);
     if (!peerReady) std::printf("node qrcode peer: npm install failed, not measured\n");
 
     std::printf("\nlibqrencode + libpng alone, one thread:");
-    for (std::size_t i = 0; i < cases.size(); ++i) std::printf("  %s %.3f ms", cases[i].name, raw[i]);
+    for (std::size_t i = 0; i < cases.size(); ++i)
+        std::printf("  %s %.3f ms", cases[i].name, raw[i]);
     std::printf("\n\n");
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const double rate = service[i].completed / service[i].seconds;
@@ -348,8 +356,7 @@ int main() {
             std::printf("%-5s req/s vs peer: %6.1fx (aim >= 10x: %s)\n", cases[i].name, ratio,
                         ratio >= 10 ? "met" : "MISSED");
         }
-        for (const auto& [transport, results] :
-             {std::pair{"TCP", &service}, std::pair{"socket", &socketService}}) {
+        for (const auto& [transport, results] : {std::pair{"TCP", &service}, std::pair{"socket", &socketService}}) {
             const LoadResult& result = (*results)[i];
             if (!result.cpuMsPerRequest || raw[i] <= 0) continue;
             const double ratio = *result.cpuMsPerRequest / raw[i];
@@ -358,16 +365,18 @@ int main() {
                         ratio <= 1.5 ? "met" : "MISSED");
         }
     }
-    std::printf("\nOne request at a time beside %d slow clients, each sending a byte of its request line\n"
-                "between requests:\n",
-                kSlowClients);
+    std::printf(
+        "\nOne request at a time beside %d slow clients, each sending a byte of its request line\n"
+        "between requests:\n",
+        kSlowClients);
     for (std::size_t i = 0; i < probes.size(); ++i) {
         const ProbeResult& result = probes[i];
-        std::printf("%-11s %d connected, %d answered, %d failed, p50 %.2f ms, p99 %.2f ms, slowest %.2f ms\n"
-                    "            (aim < %.0f ms: %s)\n",
-                    transports[i].first, result.slowClients, result.answered, result.failed, result.p50Ms,
-                    result.p99Ms, result.maxMs, kProbeAimMs,
-                    result.failed == 0 && result.answered > 0 && result.maxMs < kProbeAimMs ? "met" : "MISSED");
+        std::printf(
+            "%-11s %d connected, %d answered, %d failed, p50 %.2f ms, p99 %.2f ms, slowest %.2f ms\n"
+            "            (aim < %.0f ms: %s)\n",
+            transports[i].first, result.slowClients, result.answered, result.failed, result.p50Ms, result.p99Ms,
+            result.maxMs, kProbeAimMs,
+            result.failed == 0 && result.answered > 0 && result.maxMs < kProbeAimMs ? "met" : "MISSED");
     }
     return 0;
 }

@@ -19,8 +19,7 @@
 
 namespace {
 
-double RelativeLuminance(QColor colour)
-{
+double RelativeLuminance(QColor colour) {
     const auto channel = [](int value) {
         const double v = value / 255.0;
         return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
@@ -28,8 +27,7 @@ double RelativeLuminance(QColor colour)
     return 0.2126 * channel(colour.red()) + 0.7152 * channel(colour.green()) + 0.0722 * channel(colour.blue());
 }
 
-double ContrastRatio(QColor a, QColor b)
-{
+double ContrastRatio(QColor a, QColor b) {
     const double la = RelativeLuminance(a);
     const double lb = RelativeLuminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
@@ -37,8 +35,7 @@ double ContrastRatio(QColor a, QColor b)
 
 // The part of `widget` no later sibling lies on: labels run under the edit
 // box to their right, radio boxes under the next radio box.
-QRect VisibleRect(const QWidget* widget)
-{
+QRect VisibleRect(const QWidget* widget) {
     int right = widget->width();
     const QObjectList& siblings = widget->parentWidget()->children();
     for (qsizetype i = siblings.indexOf(widget) + 1; i < siblings.size(); ++i) {
@@ -57,19 +54,18 @@ struct Caption {
 };
 
 // Every caption of the controls now visible, with the room it has.
-QList<Caption> VisibleCaptions(const MainWindow& window)
-{
+QList<Caption> VisibleCaptions(const MainWindow& window) {
     QList<Caption> captions;
     for (QWidget* widget : window.findChildren<QWidget*>()) {
-        if (!widget->isVisibleTo(&window) || widget->objectName().isEmpty())
-            continue;
+        if (!widget->isVisibleTo(&window) || widget->objectName().isEmpty()) continue;
         QStyle* style = widget->style();
         if (auto* label = qobject_cast<QLabel*>(widget)) {
             captions.append({label, label->text(), VisibleRect(label)});
         } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
             QStyleOptionButton option;
             option.initFrom(button);
-            captions.append({button, button->text(), style->subElementRect(QStyle::SE_PushButtonContents, &option, button), true});
+            captions.append(
+                {button, button->text(), style->subElementRect(QStyle::SE_PushButtonContents, &option, button), true});
         } else if (auto* radio = qobject_cast<QRadioButton*>(widget)) {
             QStyleOptionButton option;
             option.initFrom(radio);
@@ -96,8 +92,7 @@ QList<Caption> VisibleCaptions(const MainWindow& window)
 
 // The text's contrast as painted into `room`: the most common colour there is
 // the background, the colour farthest from it in contrast the text.
-std::pair<double, QColor> PaintedContrast(const QImage& shot, const QRect& logicalRoom)
-{
+std::pair<double, QColor> PaintedContrast(const QImage& shot, const QRect& logicalRoom) {
     // The shot has device pixels: under QT_SCALE_FACTOR more than the layout's.
     const qreal scale = shot.devicePixelRatio();
     const QRect room(QPoint(qRound(logicalRoom.left() * scale), qRound(logicalRoom.top() * scale)),
@@ -111,14 +106,12 @@ std::pair<double, QColor> PaintedContrast(const QImage& shot, const QRect& logic
     std::pair<double, QColor> best{1.0, background};
     for (const auto& [rgb, count] : counts) {
         const double ratio = ContrastRatio(QColor(rgb), background);
-        if (ratio > best.first)
-            best = {ratio, QColor(rgb)};
+        if (ratio > best.first) best = {ratio, QColor(rgb)};
     }
     return best;
 }
 
-QPalette DarkPalette()
-{
+QPalette DarkPalette() {
     QPalette dark;
     const QColor face(53, 53, 53);
     for (auto role : {QPalette::Window, QPalette::Button, QPalette::Mid, QPalette::Dark})
@@ -153,15 +146,13 @@ private:
     FakePlatform platform_;
 };
 
-void TestDesktopLook::initTestCase()
-{
+void TestDesktopLook::initTestCase() {
     styleName_ = QApplication::style()->name();
     palette_ = QApplication::palette();
     font_ = QApplication::font();
 }
 
-void TestDesktopLook::cleanup()
-{
+void TestDesktopLook::cleanup() {
     QApplication::setStyle(QStyleFactory::create(styleName_));
     QApplication::setPalette(palette_);
     QApplication::setFont(font_);
@@ -169,8 +160,8 @@ void TestDesktopLook::cleanup()
 
 // A dark Qt or GTK theme reaches the program as the application's style and
 // palette, before the window is built or while it runs.
-void TestDesktopLook::contrast_data()
-{
+void TestDesktopLook::contrast_data() {
+    // clang-format off
     QTest::addColumn<QString>("style");
     QTest::addColumn<bool>("dark");
     QTest::addColumn<bool>("whileRunning");
@@ -178,21 +169,18 @@ void TestDesktopLook::contrast_data()
     QTest::newRow("dark fusion") << "Fusion" << true << false;
     QTest::newRow("dark windows style") << "Windows" << true << false;
     QTest::newRow("dark theme while running") << "Fusion" << true << true;
+    // clang-format on
 }
 
-void TestDesktopLook::contrast()
-{
+void TestDesktopLook::contrast() {
     QFETCH(QString, style);
     QFETCH(bool, dark);
     QFETCH(bool, whileRunning);
     const auto applyTheme = [&] {
-        if (!style.isEmpty())
-            QApplication::setStyle(QStyleFactory::create(style));
-        if (dark)
-            QApplication::setPalette(DarkPalette());
+        if (!style.isEmpty()) QApplication::setStyle(QStyleFactory::create(style));
+        if (dark) QApplication::setPalette(DarkPalette());
     };
-    if (!whileRunning)
-        applyTheme();
+    if (!whileRunning) applyTheme();
     // Without antialiasing every ink pixel has the text colour, so the
     // measure does not depend on how thin strokes fall on the pixel grid.
     QFont crisp = QApplication::font();
@@ -201,8 +189,7 @@ void TestDesktopLook::contrast()
     MainWindow window(platform_);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    if (whileRunning)
-        applyTheme();
+    if (whileRunning) applyTheme();
     // Text in every edit box, so each shows some.
     Fill(window, {"编辑框_姓名=张三", "编辑框_电话号码=13800000000", "编辑框3=/home/用户", "编辑框_短信内容=你好"});
 
@@ -240,8 +227,7 @@ void TestDesktopLook::contrast()
     QCOMPARE(Find(window, "编辑框1")->palette().color(QPalette::Text), QColor(Qt::black));
 }
 
-void TestDesktopLook::captionsFit_data()
-{
+void TestDesktopLook::captionsFit_data() {
     QTest::addColumn<int>("points");
     for (int points = 9; points <= 12; ++points)
         QTest::addRow("%d pt", points) << points;
@@ -249,8 +235,7 @@ void TestDesktopLook::captionsFit_data()
 
 // Every caption, measured in the font its control paints with, fits the room
 // its control gives it, and the page headers stay clear of the page controls.
-void TestDesktopLook::captionsFit()
-{
+void TestDesktopLook::captionsFit() {
     QFETCH(int, points);
     QFont desktop = QApplication::font();
     desktop.setPointSize(points);
@@ -268,7 +253,8 @@ void TestDesktopLook::captionsFit()
             // centred by its advance; a glyph may overhang to the left into
             // the spacing before the room, never out of the control.
             const QFontMetrics metrics(caption.widget->font());
-            const int start = caption.centred ? (caption.room.width() - metrics.horizontalAdvance(caption.text)) / 2 : 0;
+            const int start =
+                caption.centred ? (caption.room.width() - metrics.horizontalAdvance(caption.text)) / 2 : 0;
             const QRect ink = metrics.boundingRect(caption.text).translated(start, 0);
             const QString what = QStringLiteral("%1 %2: ink %3..%4 in %5 px")
                                      .arg(caption.widget->objectName(), caption.text)

@@ -32,34 +32,29 @@ private slots:
     void savesIntoFolderNamedInGbk();
 
 private:
-
     std::unique_ptr<testsupport::ServiceProcess> service_;
     FakePlatform platform_;
     std::unique_ptr<MainWindow> window_;
 };
 
-void TestEndToEnd::initTestCase()
-{
+void TestEndToEnd::initTestCase() {
     service_ = std::make_unique<testsupport::ServiceProcess>();
 }
 
-void TestEndToEnd::init()
-{
+void TestEndToEnd::init() {
     platform_ = FakePlatform();
     window_ = std::make_unique<MainWindow>(platform_, qr::ServiceOptions{.baseAddress = service_->baseAddress()});
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
 }
 
-void TestEndToEnd::cleanupTestCase()
-{
+void TestEndToEnd::cleanupTestCase() {
     window_.reset();
     service_.reset();
 }
 
-
-void TestEndToEnd::pagesRoundTrip_data()
-{
+void TestEndToEnd::pagesRoundTrip_data() {
+    // clang-format off
     QTest::addColumn<QString>("button");
     QTest::addColumn<QStringList>("fields");
     QTest::addColumn<QString>("payload");
@@ -80,10 +75,10 @@ void TestEndToEnd::pagesRoundTrip_data()
                          << "smsto:10086:你好\r\n再见";
     QTest::newRow("wifi") << "按钮5" << QStringList{"编辑框_网络名称=家里的网", "编辑框_密码=12345678"}
                           << "网络名称：家里的网，密码：12345678";
+    // clang-format on
 }
 
-void TestEndToEnd::pagesRoundTrip()
-{
+void TestEndToEnd::pagesRoundTrip() {
     QFETCH(QString, button);
     QFETCH(QStringList, fields);
     QFETCH(QString, payload);
@@ -97,8 +92,8 @@ void TestEndToEnd::pagesRoundTrip()
     QCOMPARE(testsupport::DecodeQrImage(picture->picture()), std::optional<std::string>(payload.toStdString()));
 }
 
-void TestEndToEnd::savedFilesRoundTrip_data()
-{
+void TestEndToEnd::savedFilesRoundTrip_data() {
+    // clang-format off
     QTest::addColumn<QString>("radio");
     QTest::addColumn<QString>("width");
     QTest::addColumn<QString>("extension");
@@ -110,10 +105,10 @@ void TestEndToEnd::savedFilesRoundTrip_data()
     QTest::newRow("png 1200") << "单选框2" << "1200" << "png" << 1200 << false;
     QTest::newRow("bmp 12a") << "单选框3" << "12a" << "bmp" << 12 << true;
     QTest::newRow("png abc keeps the fetched size") << "单选框2" << "abc" << "png" << 300 << false;
+    // clang-format on
 }
 
-void TestEndToEnd::savedFilesRoundTrip()
-{
+void TestEndToEnd::savedFilesRoundTrip() {
     QFETCH(QString, radio);
     QFETCH(QString, width);
     QFETCH(QString, extension);
@@ -136,8 +131,7 @@ void TestEndToEnd::savedFilesRoundTrip()
     const ShownMessage done = platform_.messages[0];
     QCOMPARE(done.flags, msgbox::kInformationIcon);
     QCOMPARE(done.title, "温馨提示");
-    if (!unreadable)
-        QCOMPARE(done.text, "保存完成！请查看");
+    if (!unreadable) QCOMPARE(done.text, "保存完成！请查看");
     const QString saved = folder.filePath(QStringLiteral("2016年12月30日21时5分2秒二维码文件.") + extension);
     QFile file(saved);
     QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(saved));
@@ -162,7 +156,8 @@ void TestEndToEnd::savedFilesRoundTrip()
     platform_.messages.clear();
     SetContent(Find(*window_, "编辑框1"), note.captured(1));
     QTest::mouseClick(Find(*window_, "按钮7"), Qt::LeftButton);
-    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{"保存完成！请查看", msgbox::kInformationIcon, "温馨提示"}}));
+    QCOMPARE(platform_.messages,
+             (std::vector<ShownMessage>{{"保存完成！请查看", msgbox::kInformationIcon, "温馨提示"}}));
     // The same second: the same name, replaced.
     QCOMPARE(testsupport::DecodeQrFile(saved.toStdString()), std::optional<std::string>(payload.toStdString()));
 }
@@ -170,8 +165,7 @@ void TestEndToEnd::savedFilesRoundTrip()
 // "二维" in GBK, as a disk written by another system names it: not UTF-8, so
 // Qt shows it with replacement characters, and only the picker's bytes lead
 // to it.
-void TestEndToEnd::savesIntoFolderNamedInGbk()
-{
+void TestEndToEnd::savesIntoFolderNamedInGbk() {
     Fill(*window_, {QStringLiteral("编辑框_文本=GBK")});
     QTest::mouseClick(Find(*window_, "按钮1"), Qt::LeftButton);
     QTemporaryDir parent;
@@ -184,7 +178,8 @@ void TestEndToEnd::savesIntoFolderNamedInGbk()
     QTest::mouseClick(Find(*window_, "单选框2"), Qt::LeftButton, {}, QPoint(8, 12));
     QTest::mouseClick(Find(*window_, "按钮7"), Qt::LeftButton);
 
-    QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{"保存完成！请查看", msgbox::kInformationIcon, "温馨提示"}}));
+    QCOMPARE(platform_.messages,
+             (std::vector<ShownMessage>{{"保存完成！请查看", msgbox::kInformationIcon, "温馨提示"}}));
     const std::filesystem::path saved = folder + "/2016年12月30日21时5分2秒二维码文件.png";
     QVERIFY2(std::filesystem::is_regular_file(saved), saved.c_str());
     QCOMPARE(testsupport::DecodeQrFile(saved.string()), std::optional<std::string>("GBK"));

@@ -21,19 +21,17 @@ const std::string kFailed = "生成二维码失败！建议减少字数试试！
 const std::string kNoPicture = kFailed + "\n二维码图片服务返回的不是图片。";
 const std::string kMismatch = "二维码图片与输入的内容不一致，请不要使用这张图片！";
 const QString kCardMessage = QStringLiteral("请把个人资料填写完整，如果没有请填“无”。");
-const QStringList kCardFields{"编辑框_QQ", "编辑框_姓名", "编辑框_手机", "编辑框_微信", "编辑框_邮箱",
+const QStringList kCardFields{"编辑框_QQ",   "编辑框_姓名", "编辑框_手机",     "编辑框_微信", "编辑框_邮箱",
                               "编辑框_职位", "编辑框_单位", "编辑框_联系地址", "编辑框_网址"};
 
-QStringList allCardFields(const QString& value)
-{
+QStringList allCardFields(const QString& value) {
     QStringList fields;
     for (const QString& name : kCardFields)
         fields << name + u'=' + value;
     return fields;
 }
 
-std::string requestTarget(const std::string& rawRequest)
-{
+std::string requestTarget(const std::string& rawRequest) {
     const auto lineEnd = rawRequest.find("\r\n");
     return rawRequest.substr(0, lineEnd);
 }
@@ -69,8 +67,7 @@ private:
     std::unique_ptr<MainWindow> window_;
 };
 
-void TestGenerate::init()
-{
+void TestGenerate::init() {
     platform_ = FakePlatform();
     server_ = std::make_unique<FixtureServer>();
     // Unless a test queues its own answer, the service's picture of the text.
@@ -78,23 +75,20 @@ void TestGenerate::init()
     window_ = std::make_unique<MainWindow>(platform_, qr::ServiceOptions{.baseAddress = server_->baseAddress()});
 }
 
-void TestGenerate::cleanup()
-{
+void TestGenerate::cleanup() {
     window_.reset();
     server_.reset();
 }
 
-
-void TestGenerate::showSamplePicture()
-{
+void TestGenerate::showSamplePicture() {
     server_->enqueue(HttpAnswer(200, testsupport::SamplePng()));
     window_->ShowQrImage(server_->baseAddress() + "/sample?", "");
     QVERIFY(!Find<PictureBox>(*window_, "图片框1")->shownImage().isNull());
     platform_.messages.clear();
 }
 
-void TestGenerate::pages_data()
-{
+void TestGenerate::pages_data() {
+    // clang-format off
     QTest::addColumn<QString>("button");
     QTest::addColumn<QStringList>("fields");
     QTest::addColumn<QString>("message");  // empty: the request goes out
@@ -143,10 +137,10 @@ void TestGenerate::pages_data()
     QTest::newRow("wifi without name") << "按钮5" << QStringList{} << "请输入网络名称！" << "错误" << "";
     QTest::newRow("wifi without password") << "按钮5" << QStringList{"编辑框_网络名称=a", "编辑框_密码="}
                                            << "请输入密码！如果没有密码请输入“无”" << "错误" << "";
+    // clang-format on
 }
 
-void TestGenerate::pages()
-{
+void TestGenerate::pages() {
     QFETCH(QString, button);
     QFETCH(QStringList, fields);
     QFETCH(QString, message);
@@ -170,8 +164,7 @@ void TestGenerate::pages()
     QVERIFY2(line.ends_with(" HTTP/1.0"), line.c_str());
 }
 
-void TestGenerate::failedCheckKeepsPicture()
-{
+void TestGenerate::failedCheckKeepsPicture() {
     showSamplePicture();
     const auto before = Find<PictureBox>(*window_, "图片框1")->picture();
     const int connections = server_->connectionCount();
@@ -182,8 +175,7 @@ void TestGenerate::failedCheckKeepsPicture()
     QCOMPARE(Find<PictureBox>(*window_, "图片框1")->picture(), before);
 }
 
-void TestGenerate::textPageShowsFetchedPng()
-{
+void TestGenerate::textPageShowsFetchedPng() {
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
     server_->enqueue(HttpAnswer(200, testsupport::SamplePng()));
@@ -209,8 +201,8 @@ void TestGenerate::textPageShowsFetchedPng()
     }
 }
 
-void TestGenerate::pictureOfOtherText_data()
-{
+void TestGenerate::pictureOfOtherText_data() {
+    // clang-format off
     QTest::addColumn<QString>("button");
     QTest::addColumn<QStringList>("fields");
     QTest::addColumn<QString>("otherText");
@@ -223,12 +215,12 @@ void TestGenerate::pictureOfOtherText_data()
                                        << QString(":10086:hi");
     QTest::newRow("wifi") << "按钮5" << QStringList{"编辑框_网络名称=a", "编辑框_密码=1"}
                           << QString("网络名称：a，密码：2");
+    // clang-format on
 }
 
 // A picture that reads as another text is stored and shown, and the user is
 // told not to use it.
-void TestGenerate::pictureOfOtherText()
-{
+void TestGenerate::pictureOfOtherText() {
     QFETCH(QString, button);
     QFETCH(QStringList, fields);
     QFETCH(QString, otherText);
@@ -245,8 +237,7 @@ void TestGenerate::pictureOfOtherText()
 }
 
 // Clicks and keys queued while the window was blocked are not replayed.
-void TestGenerate::inputDuringFetchDropped()
-{
+void TestGenerate::inputDuringFetchDropped() {
     auto* button = Find(*window_, "按钮1");
     auto* text = Find<QPlainTextEdit>(*window_, "编辑框_文本");
     const QString before = text->toPlainText();
@@ -263,8 +254,8 @@ void TestGenerate::inputDuringFetchDropped()
     QVERIFY(platform_.messages.empty());
 }
 
-void TestGenerate::failedFetches_data()
-{
+void TestGenerate::failedFetches_data() {
+    // clang-format off
     QTest::addColumn<Answer>("answer");
     QTest::addColumn<QByteArray>("stored");
     QTest::addColumn<std::string>("message");
@@ -284,11 +275,11 @@ void TestGenerate::failedFetches_data()
                                            << kNoPicture;
     QTest::newRow("connection reset") << Answer{"HTTP/1.0 200 OK\r\n", Answer::Ending::Reset} << QByteArray()
                                       << kFailed + "\n与二维码图片服务的连接中断了，请稍后再试。";
+    // clang-format on
 }
 
 // Whatever came back is stored; when it is not a picture the user is told.
-void TestGenerate::failedFetches()
-{
+void TestGenerate::failedFetches() {
     QFETCH(Answer, answer);
     QFETCH(QByteArray, stored);
     QFETCH(std::string, message);
@@ -302,8 +293,7 @@ void TestGenerate::failedFetches()
     QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{message, msgbox::kStopIcon, "错误"}}));
 }
 
-void TestGenerate::unreachableHostEmptiesPicture()
-{
+void TestGenerate::unreachableHostEmptiesPicture() {
     showSamplePicture();
     testsupport::RefusingPort nobody;
     MainWindow window(platform_, qr::ServiceOptions{.baseAddress = nobody.baseAddress()});
@@ -314,8 +304,7 @@ void TestGenerate::unreachableHostEmptiesPicture()
     QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{message, msgbox::kStopIcon, "错误"}}));
 }
 
-void TestGenerate::stalledServiceNamed()
-{
+void TestGenerate::stalledServiceNamed() {
     qr::ServiceOptions service{.baseAddress = server_->baseAddress()};
     service.limits.stallTimeoutMs = 300;
     MainWindow window(platform_, service);
@@ -326,8 +315,8 @@ void TestGenerate::stalledServiceNamed()
     QCOMPARE(platform_.messages, (std::vector<ShownMessage>{{message, msgbox::kStopIcon, "错误"}}));
 }
 
-void TestGenerate::lengthLimit_data()
-{
+void TestGenerate::lengthLimit_data() {
+    // clang-format off
     QTest::addColumn<QString>("button");
     QTest::addColumn<QStringList>("fields");
     QTest::addColumn<bool>("sent");
@@ -345,10 +334,10 @@ void TestGenerate::lengthLimit_data()
                                    << true;
     QTest::newRow("sms 669 bytes") << "按钮4" << QStringList{"编辑框_电话号码=12", "编辑框_短信内容=" + QString(667, u'b')}
                                    << false;
+    // clang-format on
 }
 
-void TestGenerate::lengthLimit()
-{
+void TestGenerate::lengthLimit() {
     QFETCH(QString, button);
     QFETCH(QStringList, fields);
     QFETCH(bool, sent);

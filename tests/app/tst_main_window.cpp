@@ -68,22 +68,20 @@ private:
     MainWindow* window_ = nullptr;
 };
 
-void TestMainWindow::init()
-{
+void TestMainWindow::init() {
     platform_ = FakePlatform();
     window_ = new MainWindow(platform_);
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_));
 }
 
-void TestMainWindow::cleanup()
-{
+void TestMainWindow::cleanup() {
     delete window_;
     window_ = nullptr;
 }
 
-void TestMainWindow::controlTable_data()
-{
+void TestMainWindow::controlTable_data() {
+    // clang-format off
     QTest::addColumn<QString>("container");
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QRect>("geometry");
@@ -154,26 +152,20 @@ void TestMainWindow::controlTable_data()
     for (const Row& row : rows)
         QTest::newRow(row.name) << QString::fromUtf8(row.container) << QString::fromUtf8(row.kind)
                                 << QRect(row.x, row.y, row.w, row.h) << QString::fromUtf8(row.text);
+    // clang-format on
 }
 
 // The shown text of a control, whatever its kind.
-static QString shownText(QWidget* widget)
-{
-    if (auto* box = qobject_cast<QGroupBox*>(widget))
-        return box->title();
-    if (auto* label = qobject_cast<QLabel*>(widget))
-        return label->text();
-    if (auto* button = qobject_cast<QAbstractButton*>(widget))
-        return button->text();
-    if (auto* line = qobject_cast<QLineEdit*>(widget))
-        return line->text();
-    if (auto* multi = qobject_cast<QPlainTextEdit*>(widget))
-        return multi->toPlainText();
+static QString shownText(QWidget* widget) {
+    if (auto* box = qobject_cast<QGroupBox*>(widget)) return box->title();
+    if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
+    if (auto* line = qobject_cast<QLineEdit*>(widget)) return line->text();
+    if (auto* multi = qobject_cast<QPlainTextEdit*>(widget)) return multi->toPlainText();
     return {};
 }
 
-void TestMainWindow::controlTable()
-{
+void TestMainWindow::controlTable() {
     QFETCH(QString, container);
     QFETCH(QString, kind);
     QFETCH(QRect, geometry);
@@ -182,8 +174,7 @@ void TestMainWindow::controlTable()
     auto* widget = Find(*window_, QTest::currentDataTag());
     QWidget* reference = container.isEmpty() ? window_ : Find(*window_, container.toUtf8().constData());
     QVERIFY(reference->isAncestorOf(widget));
-    if (container != QStringLiteral("选择夹1"))
-        QCOMPARE(widget->parentWidget(), reference);
+    if (container != QStringLiteral("选择夹1")) QCOMPARE(widget->parentWidget(), reference);
     QCOMPARE(QRect(widget->mapTo(reference, QPoint(0, 0)), widget->size()), geometry);
 
     const QStringList kindAndFlag = kind.split(u'/');
@@ -203,8 +194,7 @@ void TestMainWindow::controlTable()
     }
 }
 
-void TestMainWindow::windowFrame()
-{
+void TestMainWindow::windowFrame() {
     QCOMPARE(window_->windowTitle(), QStringLiteral("二维码生成器ByVelkrand"));
     QCOMPARE(window_->size(), QSize(600, 324));
     QCOMPARE(window_->minimumSize(), QSize(600, 324));
@@ -224,8 +214,7 @@ void TestMainWindow::windowFrame()
 
 // What qrgen does around the window: Chinese dialog buttons, its own icon,
 // the window centred on the whole primary screen.
-void TestMainWindow::startUp()
-{
+void TestMainWindow::startUp() {
     InstallChineseTranslations(*qApp);
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "OK"), QStringLiteral("确定"));
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
@@ -249,8 +238,7 @@ void TestMainWindow::startUp()
     QCOMPARE(outer.topLeft(), QPoint((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2));
 }
 
-void TestMainWindow::tabControl()
-{
+void TestMainWindow::tabControl() {
     auto* tabs = Find<TabControl>(*window_, "选择夹1");
     QTabBar* bar = tabs->tabBar();
     QCOMPARE(bar->count(), 5);
@@ -273,8 +261,7 @@ void TestMainWindow::tabControl()
     QVERIFY(!Find(*window_, "编辑框_文本")->isVisible());
 }
 
-void TestMainWindow::pageChangesKeepContent()
-{
+void TestMainWindow::pageChangesKeepContent() {
     auto* tabs = Find<TabControl>(*window_, "选择夹1");
     tabs->setCurrentIndex(1);
     auto* name = Find<QLineEdit>(*window_, "编辑框_姓名");
@@ -287,8 +274,7 @@ void TestMainWindow::pageChangesKeepContent()
              QStringLiteral("文本长度限制600，建议在300以内，这样低配机也能扫描！"));
 }
 
-void TestMainWindow::multiLineBoxes()
-{
+void TestMainWindow::multiLineBoxes() {
     for (const char* name : {"编辑框_文本", "编辑框_短信内容"}) {
         auto* box = Find<QPlainTextEdit>(*window_, name);
         QCOMPARE(box->lineWrapMode(), QPlainTextEdit::WidgetWidth);
@@ -304,32 +290,32 @@ void TestMainWindow::multiLineBoxes()
     QCOMPARE(EditBoxText(text), std::string("a\r\n码"));
 }
 
-void TestMainWindow::lineBreaks_data()
-{
+void TestMainWindow::lineBreaks_data() {
+    // clang-format off
     QTest::addColumn<QString>("raw");
     QTest::addColumn<QString>("delivered");
     QTest::newRow("paragraphs") << QStringLiteral("a\u2029b\u2029") << QStringLiteral("a\r\nb\r\n");
     QTest::newRow("shift+enter") << QStringLiteral("a\u2028b") << QStringLiteral("a\r\nb");
     QTest::newRow("no-break space kept") << QStringLiteral("a\u00A0b") << QStringLiteral("a\u00A0b");
     QTest::newRow("empty") << QString() << QString();
+    // clang-format on
 }
 
-void TestMainWindow::lineBreaks()
-{
+void TestMainWindow::lineBreaks() {
     QFETCH(QString, raw);
     QFETCH(QString, delivered);
     QCOMPARE(WithCrLfLineBreaks(raw), delivered);
 }
 
-void TestMainWindow::readOnlyBoxesRefuseTyping_data()
-{
+void TestMainWindow::readOnlyBoxesRefuseTyping_data() {
+    // clang-format off
     QTest::addColumn<QString>("name");
     QTest::newRow("height") << QStringLiteral("编辑框2");
     QTest::newRow("folder") << QStringLiteral("编辑框3");
+    // clang-format on
 }
 
-void TestMainWindow::readOnlyBoxesRefuseTyping()
-{
+void TestMainWindow::readOnlyBoxesRefuseTyping() {
     QFETCH(QString, name);
     auto* box = Find<QLineEdit>(*window_, name.toUtf8().constData());
     const QString before = box->text();
@@ -342,8 +328,7 @@ void TestMainWindow::readOnlyBoxesRefuseTyping()
     QCOMPARE(box->palette().color(QPalette::Base), QColor(Qt::white));
 }
 
-void TestMainWindow::passwordShownPlain()
-{
+void TestMainWindow::passwordShownPlain() {
     Find<TabControl>(*window_, "选择夹1")->setCurrentIndex(4);
     auto* password = Find<QLineEdit>(*window_, "编辑框_密码");
     password->clear();
@@ -351,8 +336,7 @@ void TestMainWindow::passwordShownPlain()
     QCOMPARE(password->displayText(), QStringLiteral("secret密码"));
 }
 
-void TestMainWindow::focusOrder()
-{
+void TestMainWindow::focusOrder() {
     const QStringList saveGroup{"编辑框1", "编辑框2", "单选框1", "单选框2", "单选框3", "编辑框3", "按钮6", "按钮7"};
     const QList<QStringList> pages{
         {"编辑框_文本", "按钮1"},
@@ -382,8 +366,8 @@ void TestMainWindow::focusOrder()
 
 // Ctrl+Tab and its kin switch pages from any control, wrapping, and put the
 // focus on the first focus stop of the page selected.
-void TestMainWindow::pageKeys_data()
-{
+void TestMainWindow::pageKeys_data() {
+    // clang-format off
     QTest::addColumn<int>("startPage");
     QTest::addColumn<QString>("from");
     QTest::addColumn<int>("key");
@@ -408,10 +392,10 @@ void TestMainWindow::pageKeys_data()
     QTest::newRow("from the width box") << 1 << "编辑框1" << int(Qt::Key_PageUp) << ctrl << 0 << "编辑框_文本";
     QTest::newRow("from a save button") << 2 << "按钮7" << int(Qt::Key_PageDown) << ctrl << 3
                                         << "编辑框_短信内容";
+    // clang-format on
 }
 
-void TestMainWindow::pageKeys()
-{
+void TestMainWindow::pageKeys() {
     QFETCH(int, startPage);
     QFETCH(QString, from);
     QFETCH(int, key);
@@ -436,8 +420,8 @@ void TestMainWindow::pageKeys()
 
 // A click on a page header with the focus on the page being hidden hands the
 // focus to the page shown, so typing goes where the user looks.
-void TestMainWindow::headerClickMovesFocus_data()
-{
+void TestMainWindow::headerClickMovesFocus_data() {
+    // clang-format off
     QTest::addColumn<int>("startPage");
     QTest::addColumn<QString>("from");
     QTest::addColumn<int>("header");
@@ -447,10 +431,10 @@ void TestMainWindow::headerClickMovesFocus_data()
     QTest::newRow("wifi to text") << 4 << "编辑框_密码" << 0 << "编辑框_文本";
     QTest::newRow("SMS to URL") << 3 << "按钮4" << 2 << "编辑框_网址_";
     QTest::newRow("save group keeps the focus") << 0 << "编辑框1" << 2 << "编辑框1";
+    // clang-format on
 }
 
-void TestMainWindow::headerClickMovesFocus()
-{
+void TestMainWindow::headerClickMovesFocus() {
     QFETCH(int, startPage);
     QFETCH(QString, from);
     QFETCH(int, header);
@@ -467,8 +451,8 @@ void TestMainWindow::headerClickMovesFocus()
     QCOMPARE(Find<QLineEdit>(*window_, "编辑框2")->text(), focus == QStringLiteral("编辑框1") ? "300Zhang San" : "300");
 }
 
-void TestMainWindow::accessibleEditNames_data()
-{
+void TestMainWindow::accessibleEditNames_data() {
+    // clang-format off
     QTest::addColumn<QString>("name");
     const std::pair<const char*, const char*> boxes[] = {
         {"编辑框_文本", "文本内容"}, {"编辑框_姓名", "姓名"}, {"编辑框_手机", "手机"},
@@ -481,11 +465,11 @@ void TestMainWindow::accessibleEditNames_data()
     };
     for (const auto& [box, name] : boxes)
         QTest::newRow(box) << QString::fromUtf8(name);
+    // clang-format on
 }
 
 // What a screen reader says when the focus reaches the control.
-void TestMainWindow::accessibleEditNames()
-{
+void TestMainWindow::accessibleEditNames() {
     QFETCH(QString, name);
     QWidget* control = Find(*window_, QTest::currentDataTag());
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
@@ -495,8 +479,7 @@ void TestMainWindow::accessibleEditNames()
     QCOMPARE(accessible->role(), role);
 }
 
-void TestMainWindow::accessiblePictureAndCounter()
-{
+void TestMainWindow::accessiblePictureAndCounter() {
     auto* picture = Find<PictureBox>(*window_, "图片框1");
     QAccessibleInterface* image = QAccessible::queryAccessibleInterface(picture);
     QVERIFY(image);
@@ -524,8 +507,8 @@ void TestMainWindow::accessiblePictureAndCounter()
 
 // Maximize and fullscreen requests, whoever sends them, leave the fixed
 // window as it was; minimizing stays possible.
-void TestMainWindow::fixedSizeRefusesStates_data()
-{
+void TestMainWindow::fixedSizeRefusesStates_data() {
+    // clang-format off
     QTest::addColumn<int>("requested");
     QTest::addColumn<int>("kept");
     QTest::newRow("maximized") << int(Qt::WindowMaximized) << int(Qt::WindowNoState);
@@ -533,10 +516,10 @@ void TestMainWindow::fixedSizeRefusesStates_data()
     QTest::newRow("minimized and maximized") << int(Qt::WindowMinimized | Qt::WindowMaximized)
                                              << int(Qt::WindowMinimized);
     QTest::newRow("minimized") << int(Qt::WindowMinimized) << int(Qt::WindowMinimized);
+    // clang-format on
 }
 
-void TestMainWindow::fixedSizeRefusesStates()
-{
+void TestMainWindow::fixedSizeRefusesStates() {
     QFETCH(int, requested);
     QFETCH(int, kept);
     window_->setWindowState(Qt::WindowStates(requested));
@@ -544,8 +527,8 @@ void TestMainWindow::fixedSizeRefusesStates()
     QCOMPARE(window_->size(), QSize(600, 324));
 }
 
-void TestMainWindow::centredFramePosition_data()
-{
+void TestMainWindow::centredFramePosition_data() {
+    // clang-format off
     QTest::addColumn<QRect>("screen");
     QTest::addColumn<QSize>("frame");
     QTest::addColumn<QPoint>("position");
@@ -555,18 +538,17 @@ void TestMainWindow::centredFramePosition_data()
     QTest::newRow("primary screen right of another") << QRect(1920, 0, 1920, 1080) << QSize(607, 355)
                                                      << QPoint(2576, 362);
     QTest::newRow("screen smaller than the frame") << QRect(0, 0, 600, 300) << QSize(607, 355) << QPoint(-3, -27);
+    // clang-format on
 }
 
-void TestMainWindow::centredFramePosition()
-{
+void TestMainWindow::centredFramePosition() {
     QFETCH(QRect, screen);
     QFETCH(QSize, frame);
     QFETCH(QPoint, position);
     QCOMPARE(CentredFramePosition(screen, frame), position);
 }
 
-void TestMainWindow::radioBoxes()
-{
+void TestMainWindow::radioBoxes() {
     auto* jpg = Find<QRadioButton>(*window_, "单选框1");
     auto* png = Find<QRadioButton>(*window_, "单选框2");
     auto* bmp = Find<QRadioButton>(*window_, "单选框3");
@@ -589,8 +571,7 @@ void TestMainWindow::radioBoxes()
     QCOMPARE(window_->SaveFormat(), std::string("bmp"));
 }
 
-void TestMainWindow::radioOverlapGoesToTopBox()
-{
+void TestMainWindow::radioOverlapGoesToTopBox() {
     auto* group = Find(*window_, "分组框2");
     // x 140 lies in 单选框2 (88..167) and in 单选框3 (136..215), which is on top;
     // x 100 lies in 单选框1 (40..119) and in 单选框2, which is on top.
@@ -603,8 +584,8 @@ void TestMainWindow::radioOverlapGoesToTopBox()
     }
 }
 
-void TestMainWindow::radioArrowKeysWrap_data()
-{
+void TestMainWindow::radioArrowKeysWrap_data() {
+    // clang-format off
     QTest::addColumn<QString>("from");
     QTest::addColumn<int>("key");
     QTest::addColumn<QString>("to");
@@ -614,10 +595,10 @@ void TestMainWindow::radioArrowKeysWrap_data()
     QTest::newRow("right wraps") << "单选框3" << int(Qt::Key_Right) << "单选框1" << "jpg";
     QTest::newRow("left wraps") << "单选框1" << int(Qt::Key_Left) << "单选框3" << "bmp";
     QTest::newRow("up") << "单选框3" << int(Qt::Key_Up) << "单选框2" << "png";
+    // clang-format on
 }
 
-void TestMainWindow::radioArrowKeysWrap()
-{
+void TestMainWindow::radioArrowKeysWrap() {
     QFETCH(QString, from);
     QFETCH(int, key);
     QFETCH(QString, to);
@@ -632,16 +613,16 @@ void TestMainWindow::radioArrowKeysWrap()
     QCOMPARE(window_->SaveFormat(), format.toStdString());
 }
 
-void TestMainWindow::folderPicker_data()
-{
+void TestMainWindow::folderPicker_data() {
+    // clang-format off
     QTest::addColumn<QString>("picked");
     QTest::newRow("folder") << "/home/用户/二维码";
     QTest::newRow("root") << "/";
     QTest::newRow("cancelled") << "";
+    // clang-format on
 }
 
-void TestMainWindow::folderPicker()
-{
+void TestMainWindow::folderPicker() {
     QFETCH(QString, picked);
     auto* folder = Find<QLineEdit>(*window_, "编辑框3");
     folder->setText(QStringLiteral("/earlier"));
@@ -651,8 +632,7 @@ void TestMainWindow::folderPicker()
     QCOMPARE(folder->text(), picked);
 }
 
-void TestMainWindow::widthMirroredToHeight()
-{
+void TestMainWindow::widthMirroredToHeight() {
     auto* width = Find<QLineEdit>(*window_, "编辑框1");
     auto* height = Find<QLineEdit>(*window_, "编辑框2");
     width->selectAll();
@@ -665,16 +645,15 @@ void TestMainWindow::widthMirroredToHeight()
     QCOMPARE(height->text(), QString());
 }
 
-void TestMainWindow::counterAtStart()
-{
+void TestMainWindow::counterAtStart() {
     auto* counter = Find<QLabel>(*window_, "标签1");
     QCOMPARE(counter->text(), QStringLiteral("文本长度：52/600"));
     QCOMPARE(counter->palette().color(QPalette::WindowText), QColor(Qt::black));
 }
 
 // Each step replaces the content (a paste) or types/deletes at its end.
-void TestMainWindow::counterSequence_data()
-{
+void TestMainWindow::counterSequence_data() {
+    // clang-format off
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QList<int>>("counts");
     QTest::addColumn<QStringList>("colours");
@@ -691,10 +670,10 @@ void TestMainWindow::counterSequence_data()
     QTest::newRow("line breaks count 2") << QStringList{"=a\nb\nc"} << QList<int>{7} << QStringList{"black"};
     QTest::newRow("paste over the limit") << QStringList{"=" + QString(700, u'x')} << QList<int>{700}
                                           << QStringList{"red"};
+    // clang-format on
 }
 
-void TestMainWindow::counterSequence()
-{
+void TestMainWindow::counterSequence() {
     QFETCH(QStringList, steps);
     QFETCH(QList<int>, counts);
     QFETCH(QStringList, colours);
@@ -718,8 +697,7 @@ void TestMainWindow::counterSequence()
     }
 }
 
-void TestMainWindow::escapeDoesNotClose()
-{
+void TestMainWindow::escapeDoesNotClose() {
     QTest::keyClick(Find(*window_, "编辑框_文本"), Qt::Key_Escape);
     QTest::keyClick(window_, Qt::Key_Escape);
     QVERIFY(window_->isVisible());
@@ -729,8 +707,7 @@ void TestMainWindow::escapeDoesNotClose()
 }
 
 // Without a Simplified-Chinese font every caption renders as boxes.
-void TestMainWindow::chineseFontInstalled()
-{
+void TestMainWindow::chineseFontInstalled() {
     QVERIFY2(!QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty(),
              "install a CJK font such as fonts-wqy-microhei");
 }

@@ -8,14 +8,12 @@
 
 namespace {
 
-save::Bytes ServicePng(const std::string& text)
-{
+save::Bytes ServicePng(const std::string& text) {
     const std::string png = testsupport::ServiceQrPng(text);
     return save::Bytes(png.begin(), png.end());
 }
 
-std::string Written(const QTemporaryDir& folder, const save::Image& image)
-{
+std::string Written(const QTemporaryDir& folder, const save::Image& image) {
     const std::string path = folder.filePath(QStringLiteral("saved.png")).toStdString();
     if (!save::WriteFileAtomically(path, *save::EncodeImage(image, save::ImageFormat::Png)).ok())
         qFatal("cannot write %s", path.c_str());
@@ -33,15 +31,15 @@ private slots:
     void saveNote();
 };
 
-void TestPictureCheck::smallestReadableSize_data()
-{
+void TestPictureCheck::smallestReadableSize_data() {
+    // clang-format off
     QTest::addColumn<QByteArray>("payload");
     QTest::newRow("version 1") << QByteArray("a b码");
     QTest::newRow("672 bytes") << QString(224, u'码').toUtf8();
+    // clang-format on
 }
 
-void TestPictureCheck::smallestReadableSize()
-{
+void TestPictureCheck::smallestReadableSize() {
     QFETCH(QByteArray, payload);
     const auto shown = *save::DecodeImage(ServicePng(payload.toStdString()));
     const std::optional<int> smallest = SmallestReadableSize(shown, payload.toStdString());
@@ -53,8 +51,7 @@ void TestPictureCheck::smallestReadableSize()
     QCOMPARE(SmallestReadableSize(shown, "other"), std::nullopt);
 }
 
-void TestPictureCheck::saveNote()
-{
+void TestPictureCheck::saveNote() {
     const std::string payload = "保存 note 码";
     const save::Bytes picture = ServicePng(payload);
     const auto shown = *save::DecodeImage(picture);
@@ -62,11 +59,10 @@ void TestPictureCheck::saveNote()
     QTemporaryDir folder;
 
     QCOMPARE(UnreadableSaveNote(Written(folder, shown), payload, picture), "");
-    const std::string note = "\n注意：二维码图片在这个大小下可能无法扫描，能扫描的最小图片大小是 "
-        + std::to_string(smallest) + "×" + std::to_string(smallest) + "。";
+    const std::string note = "\n注意：二维码图片在这个大小下可能无法扫描，能扫描的最小图片大小是 " +
+                             std::to_string(smallest) + "×" + std::to_string(smallest) + "。";
     QCOMPARE(UnreadableSaveNote(Written(folder, save::ScaleNearest(shown, 12, 12)), payload, picture), note);
-    QCOMPARE(UnreadableSaveNote(folder.filePath(QStringLiteral("missing.png")).toStdString(), payload, picture),
-             note);
+    QCOMPARE(UnreadableSaveNote(folder.filePath(QStringLiteral("missing.png")).toStdString(), payload, picture), note);
     // A picture that never showed the payload has been warned about already.
     QCOMPARE(UnreadableSaveNote(Written(folder, save::ScaleNearest(shown, 12, 12)), "other", picture), "");
 }

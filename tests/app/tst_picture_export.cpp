@@ -17,11 +17,9 @@ namespace {
 
 const std::string kPayload = "复制 copy 码\r\n";
 
-std::optional<std::string> ReadPng(const QByteArray& png, int side)
-{
+std::optional<std::string> ReadPng(const QByteArray& png, int side) {
     const auto image = save::DecodeImage(save::Bytes(png.begin(), png.end()));
-    if (!image || image->width != side || image->height != side)
-        return std::nullopt;
+    if (!image || image->width != side || image->height != side) return std::nullopt;
     return qr::ReadQrPayload(image->rgb.data(), image->width, image->height, 3 * image->width);
 }
 
@@ -48,8 +46,7 @@ private:
     PictureBox* picture_ = nullptr;
 };
 
-void TestPictureExport::init()
-{
+void TestPictureExport::init() {
     platform_ = FakePlatform();
     window_ = std::make_unique<MainWindow>(platform_);
     window_->show();
@@ -58,13 +55,11 @@ void TestPictureExport::init()
     QGuiApplication::clipboard()->clear();
 }
 
-void TestPictureExport::cleanup()
-{
+void TestPictureExport::cleanup() {
     window_.reset();
 }
 
-void TestPictureExport::openMenu()
-{
+void TestPictureExport::openMenu() {
     const QPoint centre = picture_->rect().center();
     QContextMenuEvent event(QContextMenuEvent::Mouse, centre, picture_->mapToGlobal(centre));
     QCoreApplication::sendEvent(picture_, &event);
@@ -72,15 +67,15 @@ void TestPictureExport::openMenu()
     QCOMPARE(exporter()->copyAction()->text(), QStringLiteral("复制图片"));
 }
 
-void TestPictureExport::copyGreyedWithoutPicture_data()
-{
+void TestPictureExport::copyGreyedWithoutPicture_data() {
+    // clang-format off
     QTest::addColumn<QByteArray>("picture");
     QTest::newRow("nothing generated") << QByteArray();
     QTest::newRow("an error page") << QByteArray("<html>404</html>");
+    // clang-format on
 }
 
-void TestPictureExport::copyGreyedWithoutPicture()
-{
+void TestPictureExport::copyGreyedWithoutPicture() {
     QFETCH(QByteArray, picture);
     picture_->setPicture(std::vector<std::uint8_t>(picture.begin(), picture.end()));
     openMenu();
@@ -90,8 +85,7 @@ void TestPictureExport::copyGreyedWithoutPicture()
 }
 
 // Scaled to the size boxes as a save would, PNG and image data both.
-void TestPictureExport::copyPutsScaledPng()
-{
+void TestPictureExport::copyPutsScaledPng() {
     const std::string png = testsupport::ServiceQrPng(kPayload);
     picture_->setPicture(std::vector<std::uint8_t>(png.begin(), png.end()));
     SetContent(Find(*window_, "编辑框1"), QStringLiteral("600"));
@@ -107,8 +101,7 @@ void TestPictureExport::copyPutsScaledPng()
     QVERIFY(!copied->hasUrls());
 }
 
-void TestPictureExport::dragCarriesImageAndFile()
-{
+void TestPictureExport::dragCarriesImageAndFile() {
     const std::string png = testsupport::ServiceQrPng(kPayload);
     picture_->setPicture(std::vector<std::uint8_t>(png.begin(), png.end()));
     const std::unique_ptr<QMimeData> data(exporter()->dragData());

@@ -8,19 +8,19 @@
 #include "app/main_window.h"
 
 #include <QApplication>
-#include <QProcess>
 #include <QDir>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QWindow>
 #include <QtTest>
 
-#include <csignal>
-#include <string_view>
-#include <vector>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -30,10 +30,8 @@ constexpr const char* kSocket = "wayland-qrgen-test";
 // with everything it started when this goes.
 class HeadlessWeston {
 public:
-    HeadlessWeston()
-    {
-        if (!runtime_.isValid() || QStandardPaths::findExecutable(QStringLiteral("weston")).isEmpty())
-            return;
+    HeadlessWeston() {
+        if (!runtime_.isValid() || QStandardPaths::findExecutable(QStringLiteral("weston")).isEmpty()) return;
         QFile::setPermissions(runtime_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
@@ -62,14 +60,11 @@ public:
             ::usleep(100'000);
         running_ = QFile::exists(socketPath);
     }
-    ~HeadlessWeston()
-    {
-        if (pid_ <= 0)
-            return;
+    ~HeadlessWeston() {
+        if (pid_ <= 0) return;
         ::kill(-pid_, SIGTERM);
         for (int i = 0; i < 30; ++i) {
-            if (::waitpid(pid_, nullptr, WNOHANG) == pid_)
-                return;
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
             ::usleep(100'000);
         }
         ::kill(-pid_, SIGKILL);
@@ -89,16 +84,13 @@ private:
 // Child mode: shows the window on the Wayland display of the environment,
 // asks for `state` as Qt's title bar does, and ends 0 when the window is
 // back to its own state and size; a protocol error ends it before that.
-int ShowAndRequest(int argc, char** argv, Qt::WindowState state)
-{
+int ShowAndRequest(int argc, char** argv, Qt::WindowState state) {
     QApplication app(argc, argv);
-    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
-        return 2;
+    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return 2;
     FakePlatform platform;
     MainWindow window(platform);
     window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
-        return 3;
+    if (!QTest::qWaitForWindowExposed(&window)) return 3;
     // A moment after the window appeared, as a user's click comes: Qt 6.4
     // still fails a maximize that arrives while the first configure is on
     // its way.
@@ -119,8 +111,8 @@ private slots:
     void refusedStatesKeepTheProgram();
 };
 
-void TestWayland::preferredPlatform_data()
-{
+void TestWayland::preferredPlatform_data() {
+    // clang-format off
     QTest::addColumn<QStringList>("environment");
     QTest::addColumn<QString>("platform");
     QTest::newRow("wayland with xwayland") << QStringList{"WAYLAND_DISPLAY=wayland-0", "DISPLAY=:0"} << "xcb";
@@ -130,10 +122,10 @@ void TestWayland::preferredPlatform_data()
                                    << "";
     QTest::newRow("x11 session") << QStringList{"XDG_SESSION_TYPE=x11", "DISPLAY=:0"} << "";
     QTest::newRow("empty display") << QStringList{"WAYLAND_DISPLAY=wayland-0", "DISPLAY="} << "";
+    // clang-format on
 }
 
-void TestWayland::preferredPlatform()
-{
+void TestWayland::preferredPlatform() {
     QFETCH(QStringList, environment);
     QFETCH(QString, platform);
     QProcessEnvironment session;
@@ -142,21 +134,20 @@ void TestWayland::preferredPlatform()
     QCOMPARE(PreferredPlatform(session), platform);
 }
 
-void TestWayland::refusedStatesKeepTheProgram_data()
-{
+void TestWayland::refusedStatesKeepTheProgram_data() {
+    // clang-format off
     QTest::addColumn<QString>("state");
     QTest::newRow("maximized") << "maximized";
     QTest::newRow("fullscreen") << "fullscreen";
+    // clang-format on
 }
 
 // The window runs in a child process: a protocol error ends the child, not
 // this test.
-void TestWayland::refusedStatesKeepTheProgram()
-{
+void TestWayland::refusedStatesKeepTheProgram() {
     QFETCH(QString, state);
     const HeadlessWeston weston;
-    if (!weston.running())
-        QSKIP("needs weston");
+    if (!weston.running()) QSKIP("needs weston");
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), weston.runtimeFolder());
     environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QString::fromLatin1(kSocket));
@@ -171,13 +162,11 @@ void TestWayland::refusedStatesKeepTheProgram()
         QFAIL("the window did not answer within 30 seconds");
     }
     const QByteArray errors = child.readAllStandardError();
-    if (child.exitCode() == 2)
-        QSKIP("needs Qt's Wayland plugin (qt6-wayland)");
+    if (child.exitCode() == 2) QSKIP("needs Qt's Wayland plugin (qt6-wayland)");
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, errors.constData());
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc == 3 && std::string_view(argv[1]) == "--request")
         return ShowAndRequest(argc, argv,
                               std::string_view(argv[2]) == "fullscreen" ? Qt::WindowFullScreen : Qt::WindowMaximized);

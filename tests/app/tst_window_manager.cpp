@@ -9,8 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <unistd.h>
+#include <csignal>
 
 namespace {
 
@@ -21,8 +21,7 @@ constexpr int kScreenHeight = 800;
 // ended with the test instead of lingering until its idle exit.
 struct EndServiceOn {
     std::string socketPath;
-    ~EndServiceOn()
-    {
+    ~EndServiceOn() {
         if (const pid_t service = testsupport::ServerPid(socketPath); service > 0)
             testsupport::KillAndWait(service, SIGTERM);
     }
@@ -32,16 +31,13 @@ struct EndServiceOn {
 // what it started (a window manager's private D-Bus, for one).
 class GroupProcess {
 public:
-    GroupProcess(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment)
-    {
+    GroupProcess(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment) {
         process_.setProcessEnvironment(environment);
         process_.setChildProcessModifier([] { ::setsid(); });
         process_.start(program, arguments);
     }
-    ~GroupProcess()
-    {
-        if (process_.state() == QProcess::NotRunning)
-            return;
+    ~GroupProcess() {
+        if (process_.state() == QProcess::NotRunning) return;
         ::kill(-static_cast<pid_t>(process_.processId()), SIGTERM);
         if (!process_.waitForFinished(3000)) {
             ::kill(-static_cast<pid_t>(process_.processId()), SIGKILL);
@@ -55,18 +51,15 @@ private:
 };
 
 // Runs a short X utility to its end; its output, or "" when it failed.
-QString Query(const QStringList& command, const QProcessEnvironment& environment)
-{
+QString Query(const QStringList& command, const QProcessEnvironment& environment) {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(command.first(), command.mid(1));
-    if (!process.waitForFinished(2000) || process.exitCode() != 0)
-        return {};
+    if (!process.waitForFinished(2000) || process.exitCode() != 0) return {};
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
-int Number(const QString& text, const QString& pattern)
-{
+int Number(const QString& text, const QString& pattern) {
     const QRegularExpressionMatch match = QRegularExpression(pattern).match(text);
     return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
@@ -81,21 +74,21 @@ private slots:
     void frameCentred();
 };
 
-void TestWindowManager::frameCentred_data()
-{
+void TestWindowManager::frameCentred_data() {
+    // clang-format off
     QTest::addColumn<QString>("executable");
     QTest::addColumn<QStringList>("manager");
     QTest::newRow("openbox") << "openbox" << QStringList{"openbox"};
     // xfwm4 reads its settings over D-Bus; it gets a bus of its own.
     QTest::newRow("xfwm4") << "xfwm4" << QStringList{"dbus-run-session", "--", "xfwm4", "--compositor=off"};
+    // clang-format on
 }
 
-void TestWindowManager::frameCentred()
-{
+void TestWindowManager::frameCentred() {
     QFETCH(QString, executable);
     QFETCH(QStringList, manager);
-    for (const QString& tool : {QStringLiteral("Xvfb"), QStringLiteral("xwininfo"), QStringLiteral("xprop"), executable,
-                                manager.first()}) {
+    for (const QString& tool :
+         {QStringLiteral("Xvfb"), QStringLiteral("xwininfo"), QStringLiteral("xprop"), executable, manager.first()}) {
         if (QStandardPaths::findExecutable(tool).isEmpty())
             QSKIP(qPrintable(tool + QStringLiteral(" is not installed")));
     }
@@ -106,8 +99,8 @@ void TestWindowManager::frameCentred()
     environment.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
     // Xvfb picks a free display number and writes it to its standard output.
     GroupProcess server(QStringLiteral("Xvfb"),
-                        {"-displayfd", "1", "-screen", "0", QStringLiteral("%1x%2x24").arg(kScreenWidth).arg(kScreenHeight),
-                         "-nolisten", "tcp"},
+                        {"-displayfd", "1", "-screen", "0",
+                         QStringLiteral("%1x%2x24").arg(kScreenWidth).arg(kScreenHeight), "-nolisten", "tcp"},
                         environment);
     QVERIFY(server.process().waitForReadyRead(10000));
     const QString display = QString::fromLatin1(server.process().readLine()).trimmed();
@@ -136,21 +129,18 @@ void TestWindowManager::frameCentred()
         QTest::qWait(100);
         const QString window = Query({"xwininfo", "-name", "二维码生成器ByVelkrand"}, environment);
         const QString id = QRegularExpression(QStringLiteral("Window id: (0x[0-9a-f]+)")).match(window).captured(1);
-        if (id.isEmpty())
-            continue;
+        if (id.isEmpty()) continue;
         const QString extents = Query({"xprop", "-id", id, "_NET_FRAME_EXTENTS"}, environment);
         const QRegularExpressionMatch margins =
             QRegularExpression(QStringLiteral("= (\\d+), (\\d+), (\\d+), (\\d+)")).match(extents);
-        if (!margins.hasMatch())
-            continue;
+        if (!margins.hasMatch()) continue;
         const int left = margins.captured(1).toInt(), right = margins.captured(2).toInt();
         const int top = margins.captured(3).toInt(), bottom = margins.captured(4).toInt();
         frame = QPoint(Number(window, QStringLiteral("Absolute upper-left X:\\s+(-?\\d+)")) - left,
                        Number(window, QStringLiteral("Absolute upper-left Y:\\s+(-?\\d+)")) - top);
         frameSize = QSize(Number(window, QStringLiteral("Width: (\\d+)")) + left + right,
                           Number(window, QStringLiteral("Height: (\\d+)")) + top + bottom);
-        if (frame == QPoint((kScreenWidth - frameSize.width()) / 2, (kScreenHeight - frameSize.height()) / 2))
-            break;
+        if (frame == QPoint((kScreenWidth - frameSize.width()) / 2, (kScreenHeight - frameSize.height()) / 2)) break;
     }
     QVERIFY2(frameSize.isValid(), "no framed window appeared");
     QVERIFY(frameSize.height() > 324);

@@ -8,9 +8,13 @@ QByteArray ToBytes(const qr::Bytes& bytes) {
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
 }
 
-qr::Bytes FromBytes(const QByteArray& bytes) { return qr::Bytes(bytes.begin(), bytes.end()); }
+qr::Bytes FromBytes(const QByteArray& bytes) {
+    return qr::Bytes(bytes.begin(), bytes.end());
+}
 
-std::string_view View(const QByteArray& bytes) { return {bytes.constData(), static_cast<std::size_t>(bytes.size())}; }
+std::string_view View(const QByteArray& bytes) {
+    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
 
 // GB18030 bytes of UTF-8 text, the way the window's length counter counts.
 std::size_t Gb18030Length(const QByteArray& utf8) {
@@ -38,6 +42,7 @@ private slots:
 };
 
 void TestEncoding::encodesEveryUtf8Byte_data() {
+    // clang-format off
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<int>("codePage");
     QTest::addColumn<QByteArray>("encoded");
@@ -54,6 +59,7 @@ void TestEncoding::encodesEveryUtf8Byte_data() {
     QTest::newRow("high byte upper-case") << QByteArray("\xC3\xBF") << qr::kCodePageUtf8 << QByteArray("%C3%BF");
     QTest::newRow("empty from UTF-8") << QByteArray() << qr::kCodePageUtf8 << QByteArray();
     QTest::newRow("empty from CP936") << QByteArray() << qr::kCodePageGbk << QByteArray();
+    // clang-format on
 }
 
 void TestEncoding::encodesEveryUtf8Byte() {
@@ -64,11 +70,13 @@ void TestEncoding::encodesEveryUtf8Byte() {
 }
 
 void TestEncoding::encodedLengthIsThreeTimesUtf8Length_data() {
+    // clang-format off
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<int>("utf8Length");
     QTest::newRow("one ASCII byte") << QByteArray("x") << 1;
     QTest::newRow("1000 Chinese characters") << QString(1000, QChar(0x7801)).toUtf8() << 3000;
     QTest::newRow("mixed 3000 bytes") << QByteArray("a码\r\n").repeated(500) << 3000;
+    // clang-format on
 }
 
 void TestEncoding::encodedLengthIsThreeTimesUtf8Length() {
@@ -96,6 +104,7 @@ void TestEncoding::workedExampleStageByStage() {
 }
 
 void TestEncoding::invalidInputIsReplacedNotFatal_data() {
+    // clang-format off
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<int>("codePage");
     QTest::addColumn<QByteArray>("utf8");
@@ -110,6 +119,7 @@ void TestEncoding::invalidInputIsReplacedNotFatal_data() {
                                             << "a" + replacement;
     QTest::newRow("UTF-8 encoded surrogate") << QByteArray("\xED\xA0\x80" "z") << qr::kCodePageUtf8
                                              << replacement.repeated(3) + "z";
+    // clang-format on
 }
 
 void TestEncoding::invalidInputIsReplacedNotFatal() {
@@ -121,6 +131,7 @@ void TestEncoding::invalidInputIsReplacedNotFatal() {
 }
 
 void TestEncoding::unrepresentableCharactersBecomeQuestionMarks_data() {
+    // clang-format off
     QTest::addColumn<QByteArray>("wide");
     QTest::addColumn<int>("codePage");
     QTest::addColumn<QByteArray>("text");
@@ -133,6 +144,7 @@ void TestEncoding::unrepresentableCharactersBecomeQuestionMarks_data() {
                                                 << QByteArray("a");
     QTest::newRow("no zero unit at all") << QByteArray("a\x00" "b\x00", 4) << qr::kCodePageUtf8
                                          << QByteArray("ab");
+    // clang-format on
 }
 
 void TestEncoding::unrepresentableCharactersBecomeQuestionMarks() {
@@ -143,6 +155,7 @@ void TestEncoding::unrepresentableCharactersBecomeQuestionMarks() {
 }
 
 void TestEncoding::countsGb18030Bytes_data() {
+    // clang-format off
     QTest::addColumn<QByteArray>("utf8");
     QTest::addColumn<int>("length");
     QTest::newRow("empty") << QByteArray() << 0;
@@ -152,6 +165,7 @@ void TestEncoding::countsGb18030Bytes_data() {
     QTest::newRow("CR LF counts 2") << QByteArray("\r\n") << 2;
     QTest::newRow("mixed") << QByteArray("生成 QR\r\n码") << 11;
     QTest::newRow("300 Chinese characters") << QString(300, QChar(0x7801)).toUtf8() << 600;
+    // clang-format on
 }
 
 void TestEncoding::countsGb18030Bytes() {

@@ -56,15 +56,17 @@ void TestFetch::initTestCase() {
 
 void TestFetch::sendsExactlyTheFixedRequest() {
     FixtureServer server;
-    const std::string url = qr::RequestPrefix(qr::RequestKind::Plain, server.baseAddress()) +
-                            qr::EncodePayload("a b码");
+    const std::string url =
+        qr::RequestPrefix(qr::RequestKind::Plain, server.baseAddress()) + qr::EncodePayload("a b码");
     QCOMPARE(ToBytes(qr::FetchUrl(url).body), QByteArray::fromStdString(testsupport::SamplePng()));
+    // clang-format off
     const std::vector<std::string> expected{
         "GET /api.php?el=l&m=10&w=300&text=%61%20%62%E7%A0%81 HTTP/1.0\r\n"
         "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n"
         "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\r\n"
         "Accept: */*\r\n"
         "\r\n"};
+    // clang-format on
     QCOMPARE(server.requests(), expected);
 }
 
@@ -90,15 +92,14 @@ void TestFetch::resultFollowsTheAnswer_data() {
     const std::string redirect = "HTTP/1.0 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 5\r\n\r\nmoved";
 
     QTest::newRow("404 with HTML gives the HTML")
-        << HttpAnswer(404, html, "text/html") << QByteArray::fromStdString(html) << Failure::None << normal
-        << deadline;
-    QTest::newRow("200 empty gives no bytes") << HttpAnswer(200, "") << QByteArray() << Failure::None << normal
-                                              << deadline;
+        << HttpAnswer(404, html, "text/html") << QByteArray::fromStdString(html) << Failure::None << normal << deadline;
+    QTest::newRow("200 empty gives no bytes")
+        << HttpAnswer(200, "") << QByteArray() << Failure::None << normal << deadline;
     QTest::newRow("no Content-Length read to the end")
         << HttpAnswer(200, body, "image/png", false) << QByteArray::fromStdString(body) << Failure::None << normal
         << deadline;
-    QTest::newRow("redirect not followed") << Answer{redirect} << QByteArray("moved") << Failure::None << normal
-                                           << deadline;
+    QTest::newRow("redirect not followed")
+        << Answer{redirect} << QByteArray("moved") << Failure::None << normal << deadline;
     QTest::newRow("reset mid-body keeps the bytes before")
         << Answer{HttpHead(200, "image/png", 1000) + partial, Answer::Ending::Reset}
         << QByteArray::fromStdString(partial) << Failure::Interrupted << normal << deadline;
@@ -106,25 +107,24 @@ void TestFetch::resultFollowsTheAnswer_data() {
         << Answer{HttpHead(200, "image/png", 1000) + partial} << QByteArray::fromStdString(partial)
         << Failure::Interrupted << normal << deadline;
     QTest::newRow("stall mid-body keeps the bytes before")
-        << Answer{HttpHead(200, "image/png") + partial, Answer::Ending::Stall}
-        << QByteArray::fromStdString(partial) << Failure::TimedOut << shortStall << deadline;
+        << Answer{HttpHead(200, "image/png") + partial, Answer::Ending::Stall} << QByteArray::fromStdString(partial)
+        << Failure::TimedOut << shortStall << deadline;
     QTest::newRow("stall before any answer gives no bytes")
         << Answer{"", Answer::Ending::Stall} << QByteArray() << Failure::TimedOut << shortStall << deadline;
     // A byte every 100 ms never trips the stall limit; the deadline ends it.
     QTest::newRow("trickling head ends at the deadline")
-        << Answer{"HTTP/1.0 200 OK\r\nX-Slow: ", Answer::Ending::Trickle} << QByteArray() << Failure::TimedOut
-        << normal << shortDeadline;
-    QTest::newRow("not HTTP gives no bytes") << Answer{"SSH-2.0-OpenSSH_9.2\r\n"} << QByteArray()
-                                             << Failure::Unusable << normal << deadline;
+        << Answer{"HTTP/1.0 200 OK\r\nX-Slow: ", Answer::Ending::Trickle} << QByteArray() << Failure::TimedOut << normal
+        << shortDeadline;
+    QTest::newRow("not HTTP gives no bytes")
+        << Answer{"SSH-2.0-OpenSSH_9.2\r\n"} << QByteArray() << Failure::Unusable << normal << deadline;
     QTest::newRow("body at the cap") << HttpAnswer(200, atCap) << QByteArray::fromStdString(atCap) << Failure::None
                                      << normal << deadline;
-    QTest::newRow("body over the cap gives no bytes") << HttpAnswer(200, overCap) << QByteArray()
-                                                      << Failure::Unusable << normal << deadline;
+    QTest::newRow("body over the cap gives no bytes")
+        << HttpAnswer(200, overCap) << QByteArray() << Failure::Unusable << normal << deadline;
     QTest::newRow("over the cap without Content-Length gives no bytes")
         << HttpAnswer(200, overCap, "image/png", false) << QByteArray() << Failure::Unusable << normal << deadline;
-    QTest::newRow("endless stream gives no bytes")
-        << Answer{HttpHead(200, "image/png"), Answer::Ending::Stream} << QByteArray() << Failure::Unusable << normal
-        << deadline;
+    QTest::newRow("endless stream gives no bytes") << Answer{HttpHead(200, "image/png"), Answer::Ending::Stream}
+                                                   << QByteArray() << Failure::Unusable << normal << deadline;
 }
 
 void TestFetch::resultFollowsTheAnswer() {
@@ -207,8 +207,7 @@ void TestFetch::generateFailedMessage_data() {
     QTest::newRow("unusable answer") << Failure::Unusable << first + "\n二维码图片服务返回的不是图片。";
     QTest::newRow("cannot connect") << Failure::CannotConnect << first + "\n无法连接二维码图片服务，请稍后再试。";
     QTest::newRow("timed out") << Failure::TimedOut << first + "\n二维码图片服务没有响应，请稍后再试。";
-    QTest::newRow("interrupted") << Failure::Interrupted
-                                 << first + "\n与二维码图片服务的连接中断了，请稍后再试。";
+    QTest::newRow("interrupted") << Failure::Interrupted << first + "\n与二维码图片服务的连接中断了，请稍后再试。";
 }
 
 void TestFetch::generateFailedMessage() {

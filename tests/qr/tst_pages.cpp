@@ -13,10 +13,12 @@ enum class Page { Text, Card, Url, Sms, Wifi };
 // order of CardFields.
 qr::PageOutcome PlanPage(Page page, const QStringList& fields) {
     std::vector<std::string> f;
-    for (const QString& field : fields) f.push_back(field.toStdString());
+    for (const QString& field : fields)
+        f.push_back(field.toStdString());
     switch (page) {
     case Page::Text: return qr::PlanTextQr(f.at(0));
-    case Page::Card: return qr::PlanCardQr({f.at(0), f.at(1), f.at(2), f.at(3), f.at(4), f.at(5), f.at(6), f.at(7), f.at(8)});
+    case Page::Card:
+        return qr::PlanCardQr({f.at(0), f.at(1), f.at(2), f.at(3), f.at(4), f.at(5), f.at(6), f.at(7), f.at(8)});
     case Page::Url: return qr::PlanUrlQr(f.at(0));
     case Page::Sms: return qr::PlanSmsQr(f.at(0), f.at(1));
     case Page::Wifi: return qr::PlanWifiQr(f.at(0), f.at(1));
@@ -24,8 +26,8 @@ qr::PageOutcome PlanPage(Page page, const QStringList& fields) {
     return {};
 }
 
-const QStringList kFullCard{"张三", "13800000000", "10000", "zhangsan", "z@example.com",
-                            "工程师", "某公司", "北京", "http://example.com/"};
+const QStringList kFullCard{"张三",   "13800000000", "10000", "zhangsan",           "z@example.com",
+                            "工程师", "某公司",      "北京",  "http://example.com/"};
 
 QStringList CardWith(int index, const QString& value) {
     QStringList card = kFullCard;
@@ -73,7 +75,8 @@ void TestPages::cardLinesHoldTheFieldsAsTyped() {
                                   "职位：职\r\n单位：单\r\n联系地址：地址\r\n网址：http://a/"));
     const QStringList lines = QString::fromStdString(payload).split("\r\n");
     QCOMPARE(lines.size(), 9);
-    for (const QString& line : lines) QVERIFY(!line.contains('\r') && !line.contains('\n'));
+    for (const QString& line : lines)
+        QVERIFY(!line.contains('\r') && !line.contains('\n'));
 
     const auto outcome = qr::PlanCardQr(card);
     QVERIFY(std::holds_alternative<qr::QrRequest>(outcome));
@@ -99,6 +102,7 @@ void TestPages::webAddressIsSentAsTyped() {
 }
 
 void TestPages::checksAndOutcomes_data() {
+    // clang-format off
     QTest::addColumn<Page>("page");
     QTest::addColumn<QStringList>("fields");
     QTest::addColumn<QString>("message");  // empty: the page makes its request
@@ -131,6 +135,7 @@ void TestPages::checksAndOutcomes_data() {
     QTest::newRow("wifi without password") << Page::Wifi << QStringList{"home", ""}
                                            << "请输入密码！如果没有密码请输入“无”" << "错误" << "";
     QTest::newRow("wifi filled") << Page::Wifi << QStringList{"home", "无"} << "" << "" << "网络名称：home，密码：无";
+    // clang-format on
 }
 
 void TestPages::checksAndOutcomes() {
@@ -160,6 +165,7 @@ void TestPages::textMessageRequestUrl() {
 }
 
 void TestPages::lengthLimitsAtTheServer_data() {
+    // clang-format off
     QTest::addColumn<Page>("page");
     QTest::addColumn<QStringList>("fields");
     QTest::addColumn<bool>("sent");
@@ -176,6 +182,7 @@ void TestPages::lengthLimitsAtTheServer_data() {
     const QString body(221, QChar(0x4FE1));
     QTest::newRow("sms number and body of 668 bytes") << Page::Sms << QStringList{"10086", body} << true;
     QTest::newRow("sms number and body of 669 bytes") << Page::Sms << QStringList{"10086", body + "!"} << false;
+    // clang-format on
 }
 
 void TestPages::lengthLimitsAtTheServer() {

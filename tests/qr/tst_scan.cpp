@@ -15,7 +15,8 @@ save::Image ServicePicture(const std::string& text) {
 
 std::string AllBytes() {
     std::string bytes;
-    for (int byte = 0; byte < 256; ++byte) bytes += static_cast<char>(byte);
+    for (int byte = 0; byte < 256; ++byte)
+        bytes += static_cast<char>(byte);
     return bytes;
 }
 
@@ -35,6 +36,7 @@ private slots:
 };
 
 void TestScan::readsRawBytes_data() {
+    // clang-format off
     QTest::addColumn<QByteArray>("payload");
     QTest::newRow("ascii") << QByteArray("https://www.example.com/");
     QTest::newRow("chinese utf-8") << QByteArray("网络名称：家里的网，密码：12345678");
@@ -42,6 +44,7 @@ void TestScan::readsRawBytes_data() {
     QTest::newRow("GBK bytes, no UTF-8") << QByteArray("\xC2\xEB\xCE\xC4");
     QTest::newRow("every byte") << QByteArray::fromStdString(AllBytes());
     QTest::newRow("672 bytes") << QString(224, u'码').toUtf8();
+    // clang-format on
 }
 
 void TestScan::readsRawBytes() {
@@ -72,6 +75,7 @@ void TestScan::noSymbol() {
 }
 
 void TestScan::requestedText_data() {
+    // clang-format off
     QTest::addColumn<QString>("url");
     QTest::addColumn<QByteArray>("text");
     const QString base = QStringLiteral("http://127.0.0.1:8731/api.php?el=l&m=10&w=300&text=");
@@ -83,6 +87,7 @@ void TestScan::requestedText_data() {
     QTest::newRow("text not last") << "http://h/api.php?text=%41&w=1" << QByteArray("A");
     QTest::newRow("no text") << "http://h/api.php?context=%41" << QByteArray();
     QTest::newRow("no query") << "http://h/api.php" << QByteArray();
+    // clang-format on
 }
 
 void TestScan::requestedText() {

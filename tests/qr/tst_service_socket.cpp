@@ -28,41 +28,35 @@ private slots:
 
 namespace {
 
-bool MakeFolder(const QString& path, mode_t mode)
-{
+bool MakeFolder(const QString& path, mode_t mode) {
     const QByteArray name = path.toLocal8Bit();
     return mkdir(name.constData(), 0700) == 0 && chmod(name.constData(), mode) == 0;
 }
 
 // Takes one connection on `listener` and answers "ok"; returns the request
 // as it arrived, up to its blank line.
-std::string AnswerOnce(int listener)
-{
+std::string AnswerOnce(int listener) {
     constexpr int kWaitMs = 10'000;
     pollfd waiting{listener, POLLIN, 0};
-    if (poll(&waiting, 1, kWaitMs) != 1)
-        return {};
+    if (poll(&waiting, 1, kWaitMs) != 1) return {};
     const int connection = accept(listener, nullptr, nullptr);
     std::string request;
     char chunk[512];
     pollfd reading{connection, POLLIN, 0};
     while (request.find("\r\n\r\n") == std::string::npos && poll(&reading, 1, kWaitMs) == 1) {
         const ssize_t got = read(connection, chunk, sizeof chunk);
-        if (got <= 0)
-            break;
+        if (got <= 0) break;
         request.append(chunk, std::size_t(got));
     }
     const std::string_view answer = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok";
-    if (write(connection, answer.data(), answer.size()) != ssize_t(answer.size()))
-        request += "(answer not sent)";
+    if (write(connection, answer.data(), answer.size()) != ssize_t(answer.size())) request += "(answer not sent)";
     close(connection);
     return request;
 }
 
 }  // namespace
 
-void TestServiceSocket::sendsTheSameRequestOverTheSocket()
-{
+void TestServiceSocket::sendsTheSameRequestOverTheSocket() {
     QTemporaryDir dir;
     const std::string path = dir.filePath("qr.sock").toStdString();
     const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -74,8 +68,10 @@ void TestServiceSocket::sendsTheSameRequestOverTheSocket()
 
     std::string request;
     std::thread server([&] { request = AnswerOnce(listener); });
-    const qr::Bytes body = qr::FetchUrl(
-        qr::RequestPrefix(qr::RequestKind::Plain, "http://127.0.0.1:8731") + qr::EncodePayload("a b码"), {}, path).body;
+    const qr::Bytes body =
+        qr::FetchUrl(qr::RequestPrefix(qr::RequestKind::Plain, "http://127.0.0.1:8731") + qr::EncodePayload("a b码"),
+                     {}, path)
+            .body;
     server.join();
     close(listener);
 
@@ -87,8 +83,8 @@ void TestServiceSocket::sendsTheSameRequestOverTheSocket()
                                   "\r\n"));
 }
 
-void TestServiceSocket::folderCheck_data()
-{
+void TestServiceSocket::folderCheck_data() {
+    // clang-format off
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("ownerOffset");  // added to our uid to give the owner asked for
     QTest::addColumn<int>("check");
@@ -101,10 +97,10 @@ void TestServiceSocket::folderCheck_data()
     QTest::newRow("group may read") << "0740" << 0 << int(qr::FolderCheck::OpenToOthers);
     QTest::newRow("others may enter") << "0701" << 0 << int(qr::FolderCheck::OpenToOthers);
     QTest::newRow("sticky and open") << "1777" << 0 << int(qr::FolderCheck::OpenToOthers);
+    // clang-format on
 }
 
-void TestServiceSocket::folderCheck()
-{
+void TestServiceSocket::folderCheck() {
     QFETCH(QString, kind);
     QFETCH(int, ownerOffset);
     QTemporaryDir dir;
@@ -119,8 +115,8 @@ void TestServiceSocket::folderCheck()
     QTEST(int(qr::CheckPrivateFolder(path.toStdString(), geteuid() + uid_t(ownerOffset))), "check");
 }
 
-void TestServiceSocket::socketPath_data()
-{
+void TestServiceSocket::socketPath_data() {
+    // clang-format off
     QTest::addColumn<QString>("runtimeDir");  // "" unset; relative to the test's folder
     QTest::addColumn<QString>("prepare");     // what is found in the runtime dir's place
     QTest::addColumn<QString>("expected");    // relative to the test's folder; "" none
@@ -134,24 +130,20 @@ void TestServiceSocket::socketPath_data()
     QTest::newRow("qrgen a link") << "run" << "link" << "";
     QTest::newRow("qrgen open to others") << "run" << "open" << "";
     QTest::newRow("fallback taken by a file") << "" << "fallback file" << "";
+    // clang-format on
 }
 
-void TestServiceSocket::socketPath()
-{
+void TestServiceSocket::socketPath() {
     QFETCH(QString, runtimeDir);
     QFETCH(QString, prepare);
     QFETCH(QString, expected);
     QTemporaryDir dir;
     const QString run = dir.filePath("run");
     QVERIFY(QDir().mkdir(dir.filePath("fallback")));
-    if (prepare == "0700" || prepare == "0755")
-        QVERIFY(MakeFolder(run, mode_t(prepare.toUInt(nullptr, 8))));
-    if (prepare == "link" || prepare == "open")
-        QVERIFY(MakeFolder(run, 0700));
-    if (prepare == "link")
-        QVERIFY(QFile::link(dir.path(), run + "/qrgen"));
-    if (prepare == "open")
-        QVERIFY(MakeFolder(run + "/qrgen", 0750));
+    if (prepare == "0700" || prepare == "0755") QVERIFY(MakeFolder(run, mode_t(prepare.toUInt(nullptr, 8))));
+    if (prepare == "link" || prepare == "open") QVERIFY(MakeFolder(run, 0700));
+    if (prepare == "link") QVERIFY(QFile::link(dir.path(), run + "/qrgen"));
+    if (prepare == "open") QVERIFY(MakeFolder(run + "/qrgen", 0750));
     if (prepare == "fallback file")
         QVERIFY(QFile(dir.filePath("fallback/qrgen-" + QString::number(geteuid()))).open(QIODevice::WriteOnly));
 
@@ -168,8 +160,7 @@ void TestServiceSocket::socketPath()
     QCOMPARE(int(qr::CheckPrivateFolder(folder.toStdString(), geteuid())), int(qr::FolderCheck::Private));
 }
 
-void TestServiceSocket::programCandidates()
-{
+void TestServiceSocket::programCandidates() {
     QCOMPARE(qr::ServiceProgramCandidates("/opt/qrgen/bin/qrgen"),
              (std::vector<std::string>{"/opt/qrgen/bin/../libexec/qrgen/qr-image-service",
                                        "/opt/qrgen/bin/../service/qr-image-service"}));

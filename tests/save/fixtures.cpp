@@ -81,19 +81,15 @@ PngChunk Iend() {
 }
 
 std::optional<std::vector<PngChunk>> ReadPngChunks(const Bytes& png) {
-    if (png.size() < 8 || !std::equal(kPngSignature.begin(), kPngSignature.end(), png.begin()))
-        return std::nullopt;
+    if (png.size() < 8 || !std::equal(kPngSignature.begin(), kPngSignature.end(), png.begin())) return std::nullopt;
     std::vector<PngChunk> chunks;
     for (std::size_t at = 8; at < png.size();) {
-        if (png.size() - at < 12)
-            return std::nullopt;
+        if (png.size() - at < 12) return std::nullopt;
         const std::uint32_t length = U32Big(png, at);
-        if (length > png.size() - at - 12)
-            return std::nullopt;
+        if (length > png.size() - at - 12) return std::nullopt;
         PngChunk chunk{std::string(png.begin() + at + 4, png.begin() + at + 8),
                        Bytes(png.begin() + at + 8, png.begin() + at + 8 + length)};
-        if (U32Big(png, at + 8 + length) != ChunkCrc(chunk.type, chunk.data))
-            return std::nullopt;
+        if (U32Big(png, at + 8 + length) != ChunkCrc(chunk.type, chunk.data)) return std::nullopt;
         chunks.push_back(std::move(chunk));
         at += 12 + length;
     }
@@ -156,11 +152,12 @@ Bytes CompressJpeg(int width, int height, int components, J_COLOR_SPACE space, c
 
 Bytes JpegFile(int width, int height, JpegColour colour, const Bytes& samples, JpegCoding coding) {
     const int components = colour == JpegColour::Grey ? 1 : colour == JpegColour::Rgb ? 3 : 4;
-    const J_COLOR_SPACE space = colour == JpegColour::Grey ? JCS_GRAYSCALE : colour == JpegColour::Rgb ? JCS_RGB : JCS_CMYK;
+    const J_COLOR_SPACE space = colour == JpegColour::Grey  ? JCS_GRAYSCALE
+                                : colour == JpegColour::Rgb ? JCS_RGB
+                                                            : JCS_CMYK;
     return CompressJpeg(width, height, components, space, samples, [coding](jpeg_compress_struct& cinfo) {
         jpeg_set_quality(&cinfo, 100, TRUE);
-        if (coding == JpegCoding::Progressive)
-            jpeg_simple_progression(&cinfo);
+        if (coding == JpegCoding::Progressive) jpeg_simple_progression(&cinfo);
         cinfo.arith_code = coding == JpegCoding::Arithmetic;
     });
 }
@@ -170,8 +167,7 @@ Bytes ScanHeavyJpeg(int scans) {
     constexpr int kMaxPointTransform = 10;
     std::vector<jpeg_scan_info> script;
     const auto add = [&](int components, int component, int first, int last, int high, int low) {
-        if (static_cast<int>(script.size()) >= scans)
-            return;
+        if (static_cast<int>(script.size()) >= scans) return;
         jpeg_scan_info scan{};
         scan.comps_in_scan = components;
         for (int i = 0; i < components; ++i)
@@ -201,8 +197,8 @@ Bytes ScanHeavyJpeg(int scans) {
 Bytes JpegClaiming(Bytes jpeg, int width, int height) {
     for (std::size_t at = 0; at + 9 < jpeg.size(); ++at) {
         const std::uint8_t marker = jpeg[at + 1];
-        if (jpeg[at] == 0xFF && (marker == 0xC0 || marker == 0xC1 || marker == 0xC2 || marker == 0xC9 ||
-                                 marker == 0xCA)) {
+        if (jpeg[at] == 0xFF &&
+            (marker == 0xC0 || marker == 0xC1 || marker == 0xC2 || marker == 0xC9 || marker == 0xCA)) {
             jpeg[at + 5] = static_cast<std::uint8_t>(height >> 8);
             jpeg[at + 6] = static_cast<std::uint8_t>(height);
             jpeg[at + 7] = static_cast<std::uint8_t>(width >> 8);
@@ -217,19 +213,16 @@ std::optional<std::vector<JpegSegment>> ReadJpegSegments(const Bytes& jpeg) {
     std::vector<JpegSegment> segments;
     std::size_t at = 0;
     while (at + 2 <= jpeg.size()) {
-        if (jpeg[at] != 0xFF)
-            return std::nullopt;
+        if (jpeg[at] != 0xFF) return std::nullopt;
         const std::uint8_t marker = jpeg[at + 1];
         at += 2;
         if (marker == 0xD8 || marker == 0xD9) {
             segments.push_back({marker, {}});
             continue;
         }
-        if (at + 2 > jpeg.size())
-            return std::nullopt;
+        if (at + 2 > jpeg.size()) return std::nullopt;
         const std::size_t length = std::size_t{jpeg[at]} << 8 | jpeg[at + 1];
-        if (length < 2 || at + length > jpeg.size())
-            return std::nullopt;
+        if (length < 2 || at + length > jpeg.size()) return std::nullopt;
         segments.push_back({marker, Bytes(jpeg.begin() + at + 2, jpeg.begin() + at + length)});
         at += length;
         if (marker == 0xDA) {
@@ -240,8 +233,7 @@ std::optional<std::vector<JpegSegment>> ReadJpegSegments(const Bytes& jpeg) {
                 ++at;
         }
     }
-    if (at != jpeg.size())
-        return std::nullopt;
+    if (at != jpeg.size()) return std::nullopt;
     return segments;
 }
 
@@ -277,8 +269,7 @@ StderrCapture::StderrCapture() : file_(std::tmpfile()) {
     savedFd_ = dup(2);
     if (savedFd_ < 0 || dup2(fileno(file_), 2) < 0) {
         failure_ = std::string("stderr not captured: ") + std::strerror(errno);
-        if (savedFd_ >= 0)
-            close(savedFd_);
+        if (savedFd_ >= 0) close(savedFd_);
         std::fclose(file_);
         file_ = nullptr;
     }
@@ -289,8 +280,7 @@ StderrCapture::~StderrCapture() {
 }
 
 std::string StderrCapture::Finish() {
-    if (!file_)
-        return std::exchange(failure_, {});
+    if (!file_) return std::exchange(failure_, {});
     std::fflush(stderr);
     dup2(savedFd_, 2);
     close(savedFd_);

@@ -66,8 +66,8 @@ private slots:
         std::map<int, bool> huffmanTables;  // id -> differs from the standard table
         for (const fixtures::JpegSegment& segment : *segments) {
             const Bytes& d = segment.data;
-            if (segment.marker >= 0xC1 && segment.marker <= 0xCF && segment.marker != 0xC4 &&
-                segment.marker != 0xC8 && segment.marker != 0xCC)
+            if (segment.marker >= 0xC1 && segment.marker <= 0xCF && segment.marker != 0xC4 && segment.marker != 0xC8 &&
+                segment.marker != 0xCC)
                 QFAIL(qPrintable(QString("not baseline: SOF marker 0xFF%1").arg(segment.marker, 2, 16)));
             if (segment.marker == 0xC0) {
                 ++frames;
@@ -150,6 +150,7 @@ private slots:
     void bmpStructure() {
         const std::optional<Bytes> bmp = save::EncodeImage(ThreeByTwo(), save::ImageFormat::Bmp);
         QVERIFY(bmp);
+        // clang-format off
         const Bytes expected = {
             'B', 'M', 78, 0, 0, 0,  // file size 54 + 2 rows of 12
             0, 0, 0, 0,             // reserved
@@ -164,6 +165,7 @@ private slots:
             0x30, 0x20, 0x10, 0x60, 0x50, 0x40, 0x90, 0x80, 0x70, 0, 0, 0,
             0x00, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0x00, 0, 0, 0,
         };
+        // clang-format on
         QCOMPARE(*bmp, expected);
     }
 
@@ -179,9 +181,9 @@ private slots:
         QTest::addColumn<Bytes>("rgb");
         QTest::addColumn<int>("tolerance");
 
-        QTest::newRow("PNG grey 1-bit") << PngFile({Ihdr(3, 2, 1, 0), Idat({0xA0, 0x40}, 1), Iend()})
-                                        << QSize(3, 2) << Rgb({255, 255, 255, 0, 0, 0, 255, 255, 255,  //
-                                                               0, 0, 0, 255, 255, 255, 0, 0, 0})
+        QTest::newRow("PNG grey 1-bit") << PngFile({Ihdr(3, 2, 1, 0), Idat({0xA0, 0x40}, 1), Iend()}) << QSize(3, 2)
+                                        << Rgb({255, 255, 255, 0, 0, 0, 255, 255, 255,  //
+                                                0, 0, 0, 255, 255, 255, 0, 0, 0})
                                         << 0;
         QTest::newRow("PNG grey 2-bit") << PngFile({Ihdr(4, 1, 2, 0), Idat({0x1B}, 1), Iend()}) << QSize(4, 1)
                                         << Rgb({0, 0, 0, 85, 85, 85, 170, 170, 170, 255, 255, 255}) << 0;
@@ -189,25 +191,26 @@ private slots:
                                         << Rgb({51, 51, 51, 204, 204, 204}) << 0;
         QTest::newRow("PNG grey 16-bit") << PngFile({Ihdr(2, 1, 16, 0), Idat({0x12, 0x12, 0xFF, 0xFF}, 4), Iend()})
                                          << QSize(2, 1) << Rgb({0x12, 0x12, 0x12, 255, 255, 255}) << 0;
-        QTest::newRow("PNG grey tRNS") << PngFile({Ihdr(2, 1, 8, 0), {"tRNS", {0, 0x80}}, Idat({0x80, 0x10}, 2), Iend()})
+        QTest::newRow("PNG grey tRNS") << PngFile(
+                                              {Ihdr(2, 1, 8, 0), {"tRNS", {0, 0x80}}, Idat({0x80, 0x10}, 2), Iend()})
                                        << QSize(2, 1) << Rgb({255, 255, 255, 0x10, 0x10, 0x10}) << 0;
         QTest::newRow("PNG grey alpha") << PngFile({Ihdr(2, 1, 8, 4), Idat({0, 128, 200, 255}, 4), Iend()})
                                         << QSize(2, 1) << Rgb({127, 127, 127, 200, 200, 200}) << 0;
         const fixtures::PngChunk palette{"PLTE", {255, 0, 0, 0, 0, 255, 0, 255, 0}};
         QTest::newRow("PNG palette 8-bit tRNS")
-            << PngFile({Ihdr(3, 1, 8, 3), palette, {"tRNS", {255, 255, 0}}, Idat({0, 1, 2}, 3), Iend()})
-            << QSize(3, 1) << Rgb({255, 0, 0, 0, 0, 255, 255, 255, 255}) << 0;
+            << PngFile({Ihdr(3, 1, 8, 3), palette, {"tRNS", {255, 255, 0}}, Idat({0, 1, 2}, 3), Iend()}) << QSize(3, 1)
+            << Rgb({255, 0, 0, 0, 0, 255, 255, 255, 255}) << 0;
         QTest::newRow("PNG palette 2-bit") << PngFile({Ihdr(3, 1, 2, 3), palette, Idat({0x24}, 1), Iend()})
                                            << QSize(3, 1) << Rgb({255, 0, 0, 0, 255, 0, 0, 0, 255}) << 0;
-        QTest::newRow("PNG RGB 16-bit")
-            << PngFile({Ihdr(1, 1, 16, 2), Idat({0xFF, 0xFF, 0x00, 0x00, 0x80, 0x80}, 6), Iend()}) << QSize(1, 1)
-            << Rgb({255, 0, 128}) << 0;
-        QTest::newRow("PNG RGBA 8-bit")
-            << PngFile({Ihdr(3, 1, 8, 6), Idat({255, 0, 0, 0, 0, 0, 255, 255, 0, 0, 0, 51}, 12), Iend()})
-            << QSize(3, 1) << Rgb({255, 255, 255, 0, 0, 255, 204, 204, 204}) << 0;
-        QTest::newRow("PNG RGBA 16-bit")
-            << PngFile({Ihdr(1, 1, 16, 6), Idat({0xFF, 0xFF, 0, 0, 0, 0, 0x80, 0x00}, 8), Iend()}) << QSize(1, 1)
-            << Rgb({255, 127, 127}) << 0;
+        QTest::newRow("PNG RGB 16-bit") << PngFile({Ihdr(1, 1, 16, 2), Idat({0xFF, 0xFF, 0x00, 0x00, 0x80, 0x80}, 6),
+                                                    Iend()})
+                                        << QSize(1, 1) << Rgb({255, 0, 128}) << 0;
+        QTest::newRow("PNG RGBA 8-bit") << PngFile({Ihdr(3, 1, 8, 6),
+                                                    Idat({255, 0, 0, 0, 0, 0, 255, 255, 0, 0, 0, 51}, 12), Iend()})
+                                        << QSize(3, 1) << Rgb({255, 255, 255, 0, 0, 255, 204, 204, 204}) << 0;
+        QTest::newRow("PNG RGBA 16-bit") << PngFile({Ihdr(1, 1, 16, 6), Idat({0xFF, 0xFF, 0, 0, 0, 0, 0x80, 0x00}, 8),
+                                                     Iend()})
+                                         << QSize(1, 1) << Rgb({255, 127, 127}) << 0;
         Bytes badCrc = PngFile({Ihdr(1, 1, 8, 0), {"tEXt", {'a', 0, 'b'}}, Idat({7}, 1), Iend()});
         badCrc[8 + 25 + 4 + 4 + 3] ^= 0xFF;  // the tEXt chunk's CRC
         QTest::newRow("PNG damaged ancillary chunk") << badCrc << QSize(1, 1) << Rgb({7, 7, 7}) << 0;
@@ -215,13 +218,13 @@ private slots:
         const Bytes bgrRows = {0x30, 0x20, 0x10, 0x60, 0x50, 0x40, 0x90, 0x80, 0x70, 0, 0, 0,  //
                                0x00, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0x00, 0, 0, 0};
         const Bytes threeByTwo = ThreeByTwo().rgb;
-        QTest::newRow("BMP 24-bit bottom-up") << fixtures::BmpFile(3, 2, 24, {}, bgrRows) << QSize(3, 2)
-                                              << threeByTwo << 0;
+        QTest::newRow("BMP 24-bit bottom-up")
+            << fixtures::BmpFile(3, 2, 24, {}, bgrRows) << QSize(3, 2) << threeByTwo << 0;
         const Bytes topDownRows(bgrRows.begin() + 12, bgrRows.end());
         Bytes topDown = topDownRows;
         topDown.insert(topDown.end(), bgrRows.begin(), bgrRows.begin() + 12);
-        QTest::newRow("BMP 24-bit top-down") << fixtures::BmpFile(3, -2, 24, {}, topDown) << QSize(3, 2)
-                                             << threeByTwo << 0;
+        QTest::newRow("BMP 24-bit top-down")
+            << fixtures::BmpFile(3, -2, 24, {}, topDown) << QSize(3, 2) << threeByTwo << 0;
         QTest::newRow("BMP 32-bit") << fixtures::BmpFile(2, 1, 32, {}, {0x30, 0x20, 0x10, 0x99, 0, 0, 0xFF, 0})
                                     << QSize(2, 1) << Rgb({0x10, 0x20, 0x30, 0xFF, 0, 0}) << 0;
         const Bytes bmpPalette = {0, 0, 0xFF, 0, 0xFF, 0, 0, 0};  // red, blue
@@ -283,7 +286,8 @@ private slots:
             file = fixtures::PngFile({fixtures::Ihdr(size.width(), size.height(), 8, 0),
                                       fixtures::Idat(Bytes(width * height, 0x80), width), fixtures::Iend()});
         } else if (format == "BMP") {
-            file = fixtures::BmpFile(size.width(), size.height(), 24, {}, Bytes((3 * width + 3) / 4 * 4 * height, 0x80));
+            file =
+                fixtures::BmpFile(size.width(), size.height(), 24, {}, Bytes((3 * width + 3) / 4 * 4 * height, 0x80));
         } else {
             const Bytes flat = fixtures::JpegFile(16, 16, fixtures::JpegColour::Grey, Bytes(256, 0x80),
                                                   fixtures::JpegCoding::Arithmetic);
@@ -292,8 +296,7 @@ private slots:
         std::string error;
         const std::optional<save::Image> image = save::DecodeImage(file, &error);
         QVERIFY2(image.has_value() == decoded, error.c_str());
-        if (image)
-            QCOMPARE(QSize(image->width, image->height), size);
+        if (image) QCOMPARE(QSize(image->width, image->height), size);
     }
 
     void scaleNearest_data() {
@@ -305,8 +308,8 @@ private slots:
                                 << fixtures::MakeImage(4, 4, {1, 1, 2, 2, 1, 1, 2, 2, 3, 3, 4, 4, 3, 3, 4, 4});
         QTest::newRow("same size") << twoByTwo << QSize(2, 2) << twoByTwo;
         QTest::newRow("stretch one side") << twoByTwo << QSize(3, 1) << fixtures::MakeImage(3, 1, {3, 4, 4});
-        QTest::newRow("shrink samples centres") << fixtures::MakeImage(4, 1, {1, 2, 3, 4}) << QSize(2, 1)
-                                                << fixtures::MakeImage(2, 1, {2, 4});
+        QTest::newRow("shrink samples centres")
+            << fixtures::MakeImage(4, 1, {1, 2, 3, 4}) << QSize(2, 1) << fixtures::MakeImage(2, 1, {2, 4});
         QTest::newRow("zero width") << twoByTwo << QSize(0, 2) << save::Image{};
         QTest::newRow("too large") << twoByTwo << QSize(save::kMaxImageDimension + 1, 2) << save::Image{};
         QTest::newRow("malformed source") << save::Image{2, 2, {1, 2, 3}} << QSize(2, 2) << save::Image{};

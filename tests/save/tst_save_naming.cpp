@@ -23,6 +23,7 @@ class TestSaveNaming : public QObject {
 
 private slots:
     void dateTimeText_data() {
+        // clang-format off
         QTest::addColumn<QDateTime>("time");
         QTest::addColumn<QString>("text");
         QTest::newRow("all parts") << QDateTime({2016, 12, 30}, {21, 5, 2}) << "2016年12月30日21时5分2秒";
@@ -31,6 +32,7 @@ private slots:
         QTest::newRow("on the hour") << QDateTime({2016, 12, 30}, {21, 0, 0}) << "2016年12月30日21时";
         QTest::newRow("hour 0") << QDateTime({2017, 1, 5}, {0, 5, 0}) << "2017年1月5日0时5分";
         QTest::newRow("midnight") << QDateTime({2016, 12, 31}, {0, 0, 0}) << "2016年12月31日";
+        // clang-format on
     }
     void dateTimeText() {
         QFETCH(QDateTime, time);
@@ -41,6 +43,7 @@ private slots:
     }
 
     void savedFilePath_data() {
+        // clang-format off
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("path");
@@ -49,6 +52,7 @@ private slots:
         QTest::newRow("bmp") << "/home/u/QR" << "bmp" << "/home/u/QR/2016年12月30日21时5分2秒二维码文件.bmp";
         QTest::newRow("root doubles the slash") << "/" << "png" << "//2016年12月30日21时5分2秒二维码文件.png";
         QTest::newRow("trailing slash kept") << "/tmp/" << "bmp" << "/tmp//2016年12月30日21时5分2秒二维码文件.bmp";
+        // clang-format on
     }
     void savedFilePath() {
         QFETCH(QString, folder);
@@ -62,6 +66,7 @@ private slots:
     }
 
     void parseImageFormat_data() {
+        // clang-format off
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("known");
         QTest::newRow("jpg") << "jpg" << true;
@@ -69,18 +74,19 @@ private slots:
         QTest::newRow("upper case") << "PNG" << false;
         QTest::newRow("with dot") << ".bmp" << false;
         QTest::newRow("jpeg") << "jpeg" << false;
+        // clang-format on
     }
     void parseImageFormat() {
         QFETCH(QString, text);
         QFETCH(bool, known);
         const std::optional<save::ImageFormat> format = save::ParseImageFormat(text.toStdString());
         QCOMPARE(format.has_value(), known);
-        if (format)
-            QCOMPARE(QString::fromUtf8(save::Extension(*format)), text);
+        if (format) QCOMPARE(QString::fromUtf8(save::Extension(*format)), text);
     }
 
     // The height box mirrors the width box, so most rows give both the same text.
     void sizeRule_data() {
+        // clang-format off
         QTest::addColumn<QString>("width");
         QTest::addColumn<QString>("height");
         QTest::addColumn<int>("value");       // ParseSize(width)
@@ -105,6 +111,7 @@ private slots:
         QTest::newRow("empty") << "" << "" << 0 << QSize();
         QTest::newRow("sizes differ") << "300" << "200" << 300 << QSize(300, 200);
         QTest::newRow("one side out of range") << "300" << "0" << 300 << QSize();
+        // clang-format on
     }
     void sizeRule() {
         QFETCH(QString, width);
@@ -115,8 +122,7 @@ private slots:
         const std::optional<save::PictureSize> size =
             save::RequestedPictureSize(width.toStdString(), height.toStdString());
         QCOMPARE(size.has_value(), scaledTo.isValid());
-        if (size)
-            QCOMPARE(QSize(size->width, size->height), scaledTo);
+        if (size) QCOMPARE(QSize(size->width, size->height), scaledTo);
     }
 };
 

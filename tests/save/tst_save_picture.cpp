@@ -69,14 +69,15 @@ const save::SaveMessage kSaved{std::string(save::kSavedText), msgbox::kInformati
                                std::string(save::kNoticeTitle)};
 
 QString Describe(const save::SaveMessage& message) {
-    return QString("%1 [%2] %3").arg(QString::fromStdString(message.text)).arg(message.flags)
+    return QString("%1 [%2] %3")
+        .arg(QString::fromStdString(message.text))
+        .arg(message.flags)
         .arg(QString::fromStdString(message.title));
 }
 
 // Everything in a folder, hidden entries included.
 QStringList Entries(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 QByteArray Contents(const QString& path) {
@@ -105,18 +106,15 @@ Bytes Prefix(const Bytes& bytes, std::size_t length) {
 // starting "skip: " says the child could not set up what the row needs.
 QString OutputOfChild(const std::function<QString()>& body) {
     int channel[2];
-    if (pipe(channel) != 0)
-        return "skip: no pipe";
+    if (pipe(channel) != 0) return "skip: no pipe";
     const pid_t child = fork();
-    if (child < 0)
-        return "skip: no fork";
+    if (child < 0) return "skip: no fork";
     if (child == 0) {
         close(channel[0]);
         const QByteArray output = body().toUtf8();
         for (qsizetype at = 0; at < output.size();) {
             const ssize_t written = write(channel[1], output.constData() + at, output.size() - at);
-            if (written <= 0)
-                _exit(1);
+            if (written <= 0) _exit(1);
             at += written;
         }
         _exit(0);  // past QtTest's own exit handling
@@ -187,6 +185,7 @@ private slots:
 
     // Only the first failing check speaks, and nothing is created or asked.
     void checkOrder_data() {
+        // clang-format off
         QTest::addColumn<bool>("hasPicture");
         QTest::addColumn<QString>("width");
         QTest::addColumn<bool>("hasFolder");
@@ -203,6 +202,7 @@ private slots:
         QTest::newRow("no folder") << true << "300" << false << "png" << noFolder;
         QTest::newRow("no format") << true << "300" << true << "" << noFormat;
         QTest::newRow("format compared byte for byte") << true << "300" << true << "PNG" << noFormat;
+        // clang-format on
     }
     void checkOrder() {
         QFETCH(bool, hasPicture);
@@ -211,8 +211,7 @@ private slots:
         QFETCH(QString, format);
         QFETCH(QString, message);
         save::SaveRequest request = Request(hasFolder ? folder_->path() : QString(), format, width);
-        if (!hasPicture)
-            request.picture.clear();
+        if (!hasPicture) request.picture.clear();
         Clock clock;
         const save::SaveOutcome outcome = save::SavePicture(request, clock.now());
         QCOMPARE(Describe(outcome.message), Describe(Error(message)));
@@ -224,11 +223,13 @@ private slots:
     // The file lands under its date-time name and nothing else is left in
     // the folder: no "temp" folder, no temporary file.
     void savesEachFormat_data() {
+        // clang-format off
         QTest::addColumn<QString>("format");
         QTest::addColumn<QByteArray>("signature");
         QTest::newRow("jpg") << "jpg" << QByteArray("\xFF\xD8\xFF");
         QTest::newRow("png") << "png" << QByteArray("\x89PNG\r\n\x1A\n");
         QTest::newRow("bmp") << "bmp" << QByteArray("BM");
+        // clang-format on
     }
     void savesEachFormat() {
         QFETCH(QString, format);
@@ -245,12 +246,14 @@ private slots:
     }
 
     void sizeRule_data() {
+        // clang-format off
         QTest::addColumn<QString>("width");
         QTest::addColumn<QSize>("saved");
         QTest::newRow("500") << "500" << QSize(500, 500);
         QTest::newRow("full-width") << "６００" << QSize(600, 600);
         QTest::newRow("not a number keeps the picture's size") << "abc" << QSize(60, 60);
         QTest::newRow("above 4096 keeps the picture's size") << "4097" << QSize(60, 60);
+        // clang-format on
     }
     void sizeRule() {
         QFETCH(QString, width);
@@ -275,6 +278,7 @@ private slots:
 
     // Bytes that are no readable image are refused quietly, whatever they claim.
     void unreadablePicture_data() {
+        // clang-format off
         using fixtures::Idat;
         using fixtures::Iend;
         using fixtures::Ihdr;
@@ -336,6 +340,7 @@ private slots:
         QTest::newRow("BMP zero width") << fixtures::BmpFile(0, 1, 24, {}, Bytes(4, 0));
         QTest::newRow("BMP 16-bit") << fixtures::BmpFile(1, 1, 16, {}, Bytes(4, 0));
         QTest::newRow("BMP index beyond palette") << fixtures::BmpFile(1, 1, 8, {0, 0, 0, 0}, {1, 0, 0, 0});
+        // clang-format on
     }
     void unreadablePicture() {
         QFETCH(Bytes, picture);
@@ -356,6 +361,7 @@ private slots:
 
     // Each reason names the folder; nothing is created anywhere.
     void unusableFolder_data() {
+        // clang-format off
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("prefix");
         QTest::newRow("missing") << "missing" << QString::fromUtf8(save::kFolderMissingText);
@@ -363,6 +369,7 @@ private slots:
         QTest::newRow("a file") << "file" << QString::fromUtf8(save::kNotAFolderText);
         QTest::newRow("mode 0555") << "read-only" << QString::fromUtf8(save::kFolderNotWritableText);
         QTest::newRow("/sys, read-only even for root") << "/sys" << QString::fromUtf8(save::kFolderNotWritableText);
+        // clang-format on
     }
     void unusableFolder() {
         QFETCH(QString, kind);
@@ -371,13 +378,11 @@ private slots:
         if (kind == "file") {
             WriteText(folder, "not a folder");
         } else if (kind == "read-only") {
-            if (geteuid() == 0)
-                QSKIP("root ignores mode bits; the /sys row covers a folder root cannot write");
+            if (geteuid() == 0) QSKIP("root ignores mode bits; the /sys row covers a folder root cannot write");
             QVERIFY(QDir().mkdir(folder));
             QCOMPARE(chmod(QFile::encodeName(folder).constData(), 0555), 0);
         } else if (kind == "/sys") {
-            if (!QFileInfo(folder).isDir())
-                QSKIP("no /sys on this system");
+            if (!QFileInfo(folder).isDir()) QSKIP("no /sys on this system");
         }
         const QStringList before = Entries(folder_->path());
         const QStringList beforeInFolder = Entries(folder);
@@ -406,13 +411,11 @@ private slots:
 
     // "/" is used as given: the name follows a doubled slash and lands in the root.
     void rootFolder() {
-        if (access("/", W_OK) != 0)
-            QSKIP("needs write access to / (CI runs as root)");
+        if (access("/", W_OK) != 0) QSKIP("needs write access to / (CI runs as root)");
         Clock clock;
         clock.time.tm_year = 1999 - 1900;  // a name no one else has in /
         const QString name = "1999年12月30日21时5分2秒二维码文件.bmp";
-        if (QFileInfo::exists("/" + name))
-            QSKIP("a file of the test's name is already in /");
+        if (QFileInfo::exists("/" + name)) QSKIP("a file of the test's name is already in /");
         const save::SaveOutcome outcome = save::SavePicture(Request("/", "bmp", "10"), clock.now());
         const bool saved = QFile::remove("/" + name);
         QCOMPARE(Describe(outcome.message), Describe(kSaved));
@@ -424,10 +427,12 @@ private slots:
     // A failed write neither leaves a piece of the new file nor touches the
     // file it would have replaced; a later good write replaces it whole.
     void failedWriteKeepsEarlierFile_data() {
+        // clang-format off
         QTest::addColumn<QString>("limit");
         QTest::addColumn<QString>("prefix");
         QTest::newRow("full device") << "tmpfs" << QString::fromUtf8(save::kDiskFullText);
         QTest::newRow("file size limit") << "rlimit" << QString::fromUtf8(save::kWriteFailedText);
+        // clang-format on
     }
     void failedWriteKeepsEarlierFile() {
         QFETCH(QString, limit);
@@ -436,14 +441,12 @@ private slots:
         QVERIFY(QDir().mkdir(folder));
         const QByteArray mountPoint = QFile::encodeName(folder);
         if (limit == "tmpfs") {
-            if (geteuid() != 0)
-                QSKIP("mounting a 64 KiB tmpfs needs root; the file size limit row runs instead");
+            if (geteuid() != 0) QSKIP("mounting a 64 KiB tmpfs needs root; the file size limit row runs instead");
             if (mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=64k") != 0)
                 QSKIP(qPrintable(QString("cannot mount a tmpfs: %1").arg(strerror(errno))));
         }
         const auto unmount = qScopeGuard([&] {
-            if (limit == "tmpfs")
-                umount2(mountPoint.constData(), MNT_DETACH);
+            if (limit == "tmpfs") umount2(mountPoint.constData(), MNT_DETACH);
         });
         const QString target = folder + "/" + kSavedName + "bmp";
         WriteText(target, "the earlier file");
@@ -462,7 +465,8 @@ private slots:
             if (setrlimit(RLIMIT_FSIZE, &small) != 0)
                 return QString("cannot set the file size limit: %1").arg(strerror(errno));
             return saveTooLarge();
-        }) : saveTooLarge();
+        })
+                                                 : saveTooLarge();
 
         QCOMPARE(failed, Describe(Error(prefix + target)));
         QCOMPARE(Entries(folder), QStringList{kSavedName + "bmp"});
@@ -478,10 +482,12 @@ private slots:
     // rename() replace it. The save runs without capabilities, so the 0444
     // row also means something under root, which may write any file.
     void writeProtectedFileIsKept_data() {
+        // clang-format off
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("replaced");
         QTest::newRow("0644 replaced") << 0644 << true;
         QTest::newRow("0444 kept") << 0444 << false;
+        // clang-format on
     }
     void writeProtectedFileIsKept() {
         QFETCH(int, mode);
@@ -491,13 +497,11 @@ private slots:
         WriteText(target, "the earlier file");
         QCOMPARE(chmod(QFile::encodeName(target).constData(), static_cast<mode_t>(mode)), 0);
         const QString outcome = OutputOfChild([&]() -> QString {
-            if (!DropCapabilities())
-                return QString("skip: cannot drop capabilities: %1").arg(strerror(errno));
+            if (!DropCapabilities()) return QString("skip: cannot drop capabilities: %1").arg(strerror(errno));
             Clock clock;
             return Describe(save::SavePicture(Request(folder, "bmp", "10"), clock.now()).message);
         });
-        if (outcome.startsWith("skip: "))
-            QSKIP(qPrintable(outcome));
+        if (outcome.startsWith("skip: ")) QSKIP(qPrintable(outcome));
         QCOMPARE(outcome, Describe(replaced ? kSaved : Error(QString::fromUtf8(save::kWriteFailedText) + target)));
         QCOMPARE(Entries(folder), QStringList{kSavedName + "bmp"});
         if (replaced) {
@@ -524,6 +528,7 @@ private slots:
     // The umask decides the mode by itself; a file system that refuses
     // chmod still gets the file.
     void fileModeFollowsUmask_data() {
+        // clang-format off
         QTest::addColumn<int>("mask");
         QTest::addColumn<bool>("chmodRefused");
         QTest::addColumn<int>("mode");
@@ -531,6 +536,7 @@ private slots:
         QTest::newRow("027") << 027 << false << 0640;
         QTest::newRow("0") << 0 << false << 0666;
         QTest::newRow("022, chmod refused") << 022 << true << 0644;
+        // clang-format on
     }
     void fileModeFollowsUmask() {
         QFETCH(int, mask);
@@ -544,8 +550,7 @@ private slots:
             Clock clock;
             return Describe(save::SavePicture(Request(folder, "bmp", "10"), clock.now()).message);
         });
-        if (saved.startsWith("skip: "))
-            QSKIP(qPrintable(saved));
+        if (saved.startsWith("skip: ")) QSKIP(qPrintable(saved));
         QCOMPARE(saved, Describe(kSaved));
         struct stat status {};
         QCOMPARE(stat(QFile::encodeName(folder_->filePath(kSavedName + "bmp")).constData(), &status), 0);

@@ -43,8 +43,7 @@ public:
     void send(const QByteArray& bytes) {
         qsizetype sent = 0;
         while (sent < bytes.size()) {
-            const ssize_t n =
-                ::send(fd_, bytes.constData() + sent, std::size_t(bytes.size() - sent), MSG_NOSIGNAL);
+            const ssize_t n = ::send(fd_, bytes.constData() + sent, std::size_t(bytes.size() - sent), MSG_NOSIGNAL);
             if (n <= 0) return;
             sent += n;
         }
@@ -60,7 +59,8 @@ public:
         QByteArray received;
         char buffer[16384];
         ssize_t n;
-        while ((n = recv(fd_, buffer, sizeof buffer, 0)) > 0) received.append(buffer, n);
+        while ((n = recv(fd_, buffer, sizeof buffer, 0)) > 0)
+            received.append(buffer, n);
         if (closedByServer) *closedByServer = n == 0 || (n < 0 && errno == ECONNRESET);
         return received;
     }
@@ -171,6 +171,7 @@ void TstQrImageService::cleanupTestCase() {
 }
 
 void TstQrImageService::answers_data() {
+    // clang-format off
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("contentType");  // empty: libmicrohttpd answers on its own
@@ -213,6 +214,7 @@ void TstQrImageService::answers_data() {
     QTest::newRow("header fields beyond connection memory")
         << QByteArray("GET /api.php?text=a HTTP/1.0\r\nX-Filler: " + QByteArray(40000, 'x') + "\r\n\r\n")
         << 431 << QByteArray() << QByteArray();
+    // clang-format on
 }
 
 void TstQrImageService::answers() {
@@ -243,6 +245,7 @@ void TstQrImageService::answers() {
 }
 
 void TstQrImageService::roundTrip_data() {
+    // clang-format off
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<int>("width");
@@ -266,6 +269,7 @@ void TstQrImageService::roundTrip_data() {
         << "/api.php?el=l&m=10&w=300&text=smsto" + EscapeEveryByte(sms.mid(5)) << sms << 300;
     QTest::newRow("other width and level")
         << "/api.php?text=" + EscapeEveryByte(chinese) + "&w=517&el=h&m=0" << chinese << 517;
+    // clang-format on
 }
 
 void TstQrImageService::roundTrip() {
@@ -311,7 +315,8 @@ void TstQrImageService::slowClientsDoNotBlockOthers() {
     bool answered = false;
     for (int round = 0; round < 20 && !answered; ++round) {
         answered = probe.readableWithin(kTrickleInterval);
-        for (const auto& slow : slowClients) slow->send("x");
+        for (const auto& slow : slowClients)
+            slow->send("x");
     }
     QVERIFY(answered);
     QCOMPARE(ParseReply(probe.receiveAll()).status, 200);
@@ -351,7 +356,8 @@ void TstQrImageService::idleConnectionsTimeOut() {
 void TstQrImageService::connectionLimitQueuesNewClients() {
     ServiceProcess service({"--max-connections", "4", "--threads", "1"});
     std::vector<std::unique_ptr<Socket>> silent;
-    for (int i = 0; i < 4; ++i) silent.push_back(std::make_unique<Socket>(service.endpoint()));
+    for (int i = 0; i < 4; ++i)
+        silent.push_back(std::make_unique<Socket>(service.endpoint()));
     Socket waiting(service.endpoint());
     waiting.send(GetRequest(DesktopTarget("after the wait")));
     QVERIFY(!waiting.readableWithin(std::chrono::milliseconds(500)));
@@ -361,9 +367,11 @@ void TstQrImageService::connectionLimitQueuesNewClients() {
 }
 
 void TstQrImageService::stopsCleanly_data() {
+    // clang-format off
     QTest::addColumn<int>("signal");
     QTest::newRow("SIGTERM") << SIGTERM;
     QTest::newRow("SIGINT") << SIGINT;
+    // clang-format on
 }
 
 void TstQrImageService::stopsCleanly() {

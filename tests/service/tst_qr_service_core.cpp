@@ -23,9 +23,7 @@ struct GreyImage {
     int width = 0;
     int height = 0;
     std::vector<std::uint8_t> pixels;
-    bool dark(int x, int y) const {
-        return pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)] < 128;
-    }
+    bool dark(int x, int y) const { return pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)] < 128; }
 };
 
 // The simplified libpng API reports errors by its return value: no longjmp.
@@ -52,7 +50,8 @@ std::vector<std::uint8_t> RenderOrFail(const QrRequest& request) {
 // listen address 127.0.0.1:8731 and 2 threads by default.
 std::variant<ServiceOptions, CommandLineExit> Parse(const QStringList& args) {
     std::vector<std::string> storage;
-    for (const QString& arg : args) storage.push_back(arg.toStdString());
+    for (const QString& arg : args)
+        storage.push_back(arg.toStdString());
     return ParseServiceOptions({storage.begin(), storage.end()}, "127.0.0.1:8731", 2);
 }
 
@@ -83,6 +82,7 @@ private slots:
 };
 
 void TstQrServiceCore::percentDecode_data() {
+    // clang-format off
     QTest::addColumn<QByteArray>("encoded");
     QTest::addColumn<bool>("valid");
     QTest::addColumn<QByteArray>("decoded");
@@ -106,6 +106,7 @@ void TstQrServiceCore::percentDecode_data() {
     QTest::newRow("raw pipe") << QByteArray("a|b") << false << QByteArray();
     QTest::newRow("raw byte above 127") << QByteArray("\xE7\xA0\x81") << false << QByteArray();
     QTest::newRow("raw control byte") << QByteArray("a\nb") << false << QByteArray();
+    // clang-format on
 }
 
 void TstQrServiceCore::percentDecode() {
@@ -119,6 +120,7 @@ void TstQrServiceCore::percentDecode() {
 }
 
 void TstQrServiceCore::parseQuery_data() {
+    // clang-format off
     QTest::addColumn<QByteArray>("query");
     QTest::addColumn<unsigned>("refusal");  // 0: accepted
     QTest::addColumn<QByteArray>("text");
@@ -171,6 +173,7 @@ void TstQrServiceCore::parseQuery_data() {
     refused("width not decimal", "text=a&w=3e2");
     refused("width overflowing", "text=a&w=99999999999999999999");
     refused("width escaped oddly", "text=a&w=%33%30%30%20");
+    // clang-format on
 }
 
 void TstQrServiceCore::parseQuery() {
@@ -193,6 +196,7 @@ void TstQrServiceCore::parseQuery() {
 }
 
 void TstQrServiceCore::pictureGeometry_data() {
+    // clang-format off
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("margin");
@@ -207,6 +211,7 @@ void TstQrServiceCore::pictureGeometry_data() {
     QTest::newRow("odd leftover") << QByteArray("hello") << 301 << 0 << int(ErrorCorrection::Quartile);
     QTest::newRow("wide margin") << QByteArray("hello") << 400 << 150 << int(ErrorCorrection::High);
     QTest::newRow("largest picture") << QByteArray("hello") << 4096 << 7 << int(ErrorCorrection::Medium);
+    // clang-format on
 }
 
 // The symbol's bounding box, its module size (from the 7-module finder
@@ -225,7 +230,8 @@ void TstQrServiceCore::pictureGeometry() {
     QVERIFY(image);
     QCOMPARE(image->width, width);
     QCOMPARE(image->height, width);
-    for (std::uint8_t pixel : image->pixels) QVERIFY(pixel == 0 || pixel == 255);
+    for (std::uint8_t pixel : image->pixels)
+        QVERIFY(pixel == 0 || pixel == 255);
 
     int left = width, top = width, right = -1, bottom = -1;
     for (int y = 0; y < width; ++y) {
@@ -243,7 +249,8 @@ void TstQrServiceCore::pictureGeometry() {
     QVERIFY(std::abs(top - (width - 1 - bottom)) <= 1);
 
     int finderRun = 0;
-    while (image->dark(left + finderRun, top)) ++finderRun;
+    while (image->dark(left + finderRun, top))
+        ++finderRun;
     QCOMPARE(finderRun % 7, 0);
     const int modulePx = finderRun / 7;
     QCOMPARE(side % modulePx, 0);
@@ -262,6 +269,7 @@ void TstQrServiceCore::pictureGeometry() {
 }
 
 void TstQrServiceCore::symbolCapacity_data() {
+    // clang-format off
     QTest::addColumn<int>("bytes");
     QTest::addColumn<int>("level");
     QTest::addColumn<int>("margin");
@@ -274,6 +282,7 @@ void TstQrServiceCore::symbolCapacity_data() {
     QTest::newRow("largest at H") << 1273 << int(ErrorCorrection::High) << 10 << 0u;
     QTest::newRow("beyond H") << 1274 << int(ErrorCorrection::High) << 10 << 413u;
     QTest::newRow("does not fit the picture") << 2953 << int(ErrorCorrection::Low) << 62 << 400u;
+    // clang-format on
 }
 
 void TstQrServiceCore::symbolCapacity() {
@@ -282,14 +291,13 @@ void TstQrServiceCore::symbolCapacity() {
     QFETCH(int, margin);
     QFETCH(unsigned, refusal);
 
-    const auto rendered =
-        RenderQrPng({std::string(std::size_t(bytes), '\xFF'), ErrorCorrection(level), margin, 300});
-    const unsigned status =
-        std::holds_alternative<Refusal>(rendered) ? std::get<Refusal>(rendered).status : 0u;
+    const auto rendered = RenderQrPng({std::string(std::size_t(bytes), '\xFF'), ErrorCorrection(level), margin, 300});
+    const unsigned status = std::holds_alternative<Refusal>(rendered) ? std::get<Refusal>(rendered).status : 0u;
     QCOMPARE(status, refusal);
 }
 
 void TstQrServiceCore::commandLine_data() {
+    // clang-format off
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("exitStatus");  // -1: the service runs
     QTest::addColumn<QString>("listen");
@@ -316,6 +324,7 @@ void TstQrServiceCore::commandLine_data() {
     bad("missing value", {"--timeout"});
     bad("unknown option", {"--bogus", "1"});
     bad("stray argument", {"127.0.0.1:80"});
+    // clang-format on
 }
 
 void TstQrServiceCore::commandLine() {
@@ -342,11 +351,13 @@ void TstQrServiceCore::commandLine() {
 
 // The default comes from the build configuration, so it can be anything.
 void TstQrServiceCore::badBuiltInListenAddress_data() {
+    // clang-format off
     QTest::addColumn<QString>("defaultListen");
     QTest::newRow("host name") << "localhost:8731";
     QTest::newRow("trailing slash") << "127.0.0.1:8731/";
     QTest::newRow("no port") << "127.0.0.1";
     QTest::newRow("empty") << "";
+    // clang-format on
 }
 
 void TstQrServiceCore::badBuiltInListenAddress() {
@@ -360,6 +371,7 @@ void TstQrServiceCore::badBuiltInListenAddress() {
 }
 
 void TstQrServiceCore::privateSocketCommandLine_data() {
+    // clang-format off
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("exitStatus");  // -1: the service runs
     QTest::addColumn<QString>("output");  // the socket path, or the message for an exit status 0
@@ -377,6 +389,7 @@ void TstQrServiceCore::privateSocketCommandLine_data() {
     bad("socket and listen", {"--listen", "127.0.0.1:0", "--socket", socket});
     bad("idle exit 0", {"--idle-exit", "0"});
     bad("idle exit over a day", {"--idle-exit", "86401"});
+    // clang-format on
 }
 
 void TstQrServiceCore::privateSocketCommandLine() {
@@ -397,6 +410,7 @@ void TstQrServiceCore::privateSocketCommandLine() {
 }
 
 void TstQrServiceCore::headTimeout_data() {
+    // clang-format off
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<unsigned>("seconds");  // 0: a bad command line
     QTest::newRow("default") << QStringList() << kDefaultHeadTimeoutSeconds;
@@ -405,6 +419,7 @@ void TstQrServiceCore::headTimeout_data() {
     QTest::newRow("zero") << QStringList{"--head-timeout", "0"} << 0u;
     QTest::newRow("too long") << QStringList{"--head-timeout", "601"} << 0u;
     QTest::newRow("missing value") << QStringList{"--head-timeout"} << 0u;
+    // clang-format on
 }
 
 void TstQrServiceCore::headTimeout() {
@@ -421,6 +436,7 @@ void TstQrServiceCore::headTimeout() {
 }
 
 void TstQrServiceCore::connectionLimit_data() {
+    // clang-format off
     QTest::addColumn<unsigned>("requested");
     QTest::addColumn<unsigned>("threads");
     QTest::addColumn<unsigned>("openFiles");
@@ -431,6 +447,7 @@ void TstQrServiceCore::connectionLimit_data() {
     QTest::newRow("just enough") << 10u << 1u << 28u << 10u;
     QTest::newRow("one short") << 10u << 1u << 27u << 9u;
     QTest::newRow("no room at all") << 10u << 1u << 5u << 1u;
+    // clang-format on
 }
 
 void TstQrServiceCore::connectionLimit() {

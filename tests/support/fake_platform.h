@@ -16,12 +16,10 @@ struct ShownMessage {
 
 class FakePlatform final : public Platform {
 public:
-    void messageBox(const std::string& text, int flags, const std::string& title) override
-    {
+    void messageBox(const std::string& text, int flags, const std::string& title) override {
         messages.push_back({text, flags, title});
     }
-    std::string pickFolder(const std::string& title) override
-    {
+    std::string pickFolder(const std::string& title) override {
         pickerTitles.push_back(title);
         return folderToPick;
     }

@@ -51,15 +51,16 @@ const char* ReasonPhrase(int status) {
 }
 
 void AppendBigEndian32(std::string& out, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>((value >> shift) & 0xFF));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
 }
 
 void AppendPngChunk(std::string& png, const char* type, const std::string& data) {
     AppendBigEndian32(png, static_cast<std::uint32_t>(data.size()));
     const std::string typed = type + data;
     png += typed;
-    AppendBigEndian32(png, static_cast<std::uint32_t>(
-                               ::crc32(0, reinterpret_cast<const Bytef*>(typed.data()), typed.size())));
+    AppendBigEndian32(
+        png, static_cast<std::uint32_t>(::crc32(0, reinterpret_cast<const Bytef*>(typed.data()), typed.size())));
 }
 
 }  // namespace
@@ -82,8 +83,7 @@ bool SamplePngIsBlack(int x, int y) {
     const int corner = kSamplePngSize - kFinder;
     const int dx = x < kFinder ? x : x - corner;
     const int dy = y < kFinder ? y : y - corner;
-    const bool inFinder = (x < kFinder || x >= corner) && (y < kFinder || y >= corner) &&
-                          !(x >= corner && y >= corner);
+    const bool inFinder = (x < kFinder || x >= corner) && (y < kFinder || y >= corner) && !(x >= corner && y >= corner);
     if (!inFinder) return false;
     const bool outerRing = dx == 0 || dx == kFinder - 1 || dy == 0 || dy == kFinder - 1;
     const bool innerRing = dx == 1 || dx == kFinder - 2 || dy == 1 || dy == kFinder - 2;
@@ -94,7 +94,8 @@ std::string SamplePng() {
     std::string scanlines;
     for (int y = 0; y < kSamplePngSize; ++y) {
         scanlines.push_back(0);  // filter type None
-        for (int x = 0; x < kSamplePngSize; ++x) scanlines.push_back(SamplePngIsBlack(x, y) ? 0 : '\xFF');
+        for (int x = 0; x < kSamplePngSize; ++x)
+            scanlines.push_back(SamplePngIsBlack(x, y) ? 0 : '\xFF');
     }
     std::string compressed(::compressBound(scanlines.size()), '\0');
     uLongf compressedSize = compressed.size();
@@ -135,12 +136,15 @@ FixtureServer::~FixtureServer() {
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto written = ::write(stopEvent_, &one, sizeof one);
     acceptor_.join();
-    for (auto& worker : workers_) worker.join();
+    for (auto& worker : workers_)
+        worker.join();
     ::close(listener_);
     ::close(stopEvent_);
 }
 
-std::string FixtureServer::baseAddress() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string FixtureServer::baseAddress() const {
+    return "http://127.0.0.1:" + std::to_string(port_);
+}
 
 void FixtureServer::enqueue(Answer answer) {
     std::lock_guard lock(mutex_);
@@ -238,14 +242,12 @@ std::optional<std::string> FixtureServer::readRequest(int fd) const {
 
 void FixtureServer::stream(int fd) const {
     const std::string filler(64 * 1024, 'x');
-    while (sendAll(fd, filler)) {
-    }
+    while (sendAll(fd, filler)) {}
 }
 
 void FixtureServer::trickle(int fd) const {
     constexpr int kBytes = 10'000 / Answer::kTrickleIntervalMs;
-    for (int sent = 0; sent < kBytes && restUnlessStopping(Answer::kTrickleIntervalMs) && sendAll(fd, "x"); ++sent) {
-    }
+    for (int sent = 0; sent < kBytes && restUnlessStopping(Answer::kTrickleIntervalMs) && sendAll(fd, "x"); ++sent) {}
 }
 
 // Resetting while our bytes still sit in the send queue would discard them;
@@ -268,9 +270,7 @@ void FixtureServer::serve(int connection, std::optional<Answer> queued,
         }
         if (sendAll(connection, answer.bytes)) {
             switch (answer.ending) {
-            case Answer::Ending::Close:
-                ::shutdown(connection, SHUT_WR);
-                break;
+            case Answer::Ending::Close: ::shutdown(connection, SHUT_WR); break;
             case Answer::Ending::Reset:
                 if (waitUntilDelivered(connection)) {
                     const linger abortive{1, 0};
@@ -279,26 +279,27 @@ void FixtureServer::serve(int connection, std::optional<Answer> queued,
                 break;
             case Answer::Ending::Stall: {
                 char sink[4096];
-                while (waitReadable(connection) && ::recv(connection, sink, sizeof sink, 0) > 0) {
-                }
+                while (waitReadable(connection) && ::recv(connection, sink, sizeof sink, 0) > 0) {}
                 break;
             }
-            case Answer::Ending::Stream:
-                stream(connection);
-                break;
-            case Answer::Ending::Trickle:
-                trickle(connection);
-                break;
+            case Answer::Ending::Stream: stream(connection); break;
+            case Answer::Ending::Trickle: trickle(connection); break;
             }
         }
     }
     ::close(connection);
 }
 
-RefusingPort::RefusingPort() { socket_ = BoundLoopbackSocket(port_); }
+RefusingPort::RefusingPort() {
+    socket_ = BoundLoopbackSocket(port_);
+}
 
-RefusingPort::~RefusingPort() { ::close(socket_); }
+RefusingPort::~RefusingPort() {
+    ::close(socket_);
+}
 
-std::string RefusingPort::baseAddress() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string RefusingPort::baseAddress() const {
+    return "http://127.0.0.1:" + std::to_string(port_);
+}
 
 }  // namespace testsupport

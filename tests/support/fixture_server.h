@@ -20,13 +20,13 @@ namespace testsupport {
 // (up to the blank line after the headers).
 struct Answer {
     enum class Ending {
-        Close,   // write `bytes`, then close normally
-        Reset,   // write `bytes`, wait until the client has them, then reset (RST)
-        Stall,   // write `bytes`, then send nothing more until the server is destroyed
-                 // (or the client leaves)
-        Stream,  // write `bytes`, then filler bytes without end until the client leaves
-        Trickle, // write `bytes`, then one filler byte every kTrickleIntervalMs, never
-                 // stalling for long, until the client leaves; closes after 10 s
+        Close,    // write `bytes`, then close normally
+        Reset,    // write `bytes`, wait until the client has them, then reset (RST)
+        Stall,    // write `bytes`, then send nothing more until the server is destroyed
+                  // (or the client leaves)
+        Stream,   // write `bytes`, then filler bytes without end until the client leaves
+        Trickle,  // write `bytes`, then one filler byte every kTrickleIntervalMs, never
+                  // stalling for long, until the client leaves; closes after 10 s
     };
     static constexpr int kTrickleIntervalMs = 100;
     std::string bytes;
@@ -35,8 +35,7 @@ struct Answer {
 
 // "HTTP/1.0 <status> <reason>", Content-Type, Content-Length when given, and
 // the blank line: the head of a response, to be followed by its body.
-std::string HttpHead(int status, std::string_view contentType,
-                     std::optional<std::size_t> contentLength = std::nullopt);
+std::string HttpHead(int status, std::string_view contentType, std::optional<std::size_t> contentLength = std::nullopt);
 
 // A whole response that ends with a normal close. Without Content-Length the
 // close is what ends the body.
@@ -80,7 +79,7 @@ public:
 private:
     void acceptLoop();
     void serve(int connection, std::optional<Answer> answer, const std::function<Answer(const std::string&)>& unqueued);
-    bool waitReadable(int fd) const;  // false once the server is stopping
+    bool waitReadable(int fd) const;                  // false once the server is stopping
     bool restUnlessStopping(int milliseconds) const;  // false once the server is stopping
     bool waitWritable(int fd) const;
     bool sendAll(int fd, std::string_view bytes) const;

@@ -44,7 +44,9 @@ bool Ended(pid_t pid) {
 
 }  // namespace
 
-std::string ServiceProgramPath() { return QR_IMAGE_SERVICE_PATH; }
+std::string ServiceProgramPath() {
+    return QR_IMAGE_SERVICE_PATH;
+}
 
 pid_t ServerPid(const std::string& socketPath) {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

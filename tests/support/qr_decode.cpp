@@ -50,8 +50,7 @@ std::optional<std::string> DecodeQrFile(const std::string& path) {
     }
     close(output[0]);
     int waitStatus = 0;
-    while (waitpid(pid, &waitStatus, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &waitStatus, 0) < 0 && errno == EINTR) {}
     // In binary mode zbarimg writes the payload alone, with no line break of
     // its own after it.
     if (!WIFEXITED(waitStatus) || WEXITSTATUS(waitStatus) != 0) return std::nullopt;

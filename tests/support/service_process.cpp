@@ -71,8 +71,8 @@ int Connect(const Endpoint& endpoint) {
     sockaddr_un unixAddress{};
     unixAddress.sun_family = AF_UNIX;
     std::strncpy(unixAddress.sun_path, endpoint.socketPath.c_str(), sizeof unixAddress.sun_path - 1);
-    const sockaddr* address = local ? reinterpret_cast<const sockaddr*>(&unixAddress)
-                                    : reinterpret_cast<const sockaddr*>(&inetAddress);
+    const sockaddr* address =
+        local ? reinterpret_cast<const sockaddr*>(&unixAddress) : reinterpret_cast<const sockaddr*>(&inetAddress);
     const socklen_t length = local ? sizeof unixAddress : sizeof inetAddress;
     if (connect(fd, address, length) == 0) return fd;
     close(fd);
@@ -83,12 +83,15 @@ ServiceProcess::ServiceProcess(std::vector<std::string> extraArgs)
     : ServiceProcess(Transport::Tcp, std::move(extraArgs)) {}
 
 ServiceProcess::ServiceProcess(Transport transport, std::vector<std::string> extraArgs)
-    : ServiceProcess(QR_IMAGE_SERVICE_PATH, [&] {
-          std::vector<std::string> args;
-          if (transport == Transport::Tcp) args = {"--listen", "127.0.0.1:0"};
-          args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-          return args;
-      }(), transport == Transport::UnixSocket ? MakePrivateFolder() : std::string()) {}
+    : ServiceProcess(
+          QR_IMAGE_SERVICE_PATH,
+          [&] {
+              std::vector<std::string> args;
+              if (transport == Transport::Tcp) args = {"--listen", "127.0.0.1:0"};
+              args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+              return args;
+          }(),
+          transport == Transport::UnixSocket ? MakePrivateFolder() : std::string()) {}
 
 ServiceProcess::ServiceProcess(const std::string& program, std::vector<std::string> args)
     : ServiceProcess(program, std::move(args), std::string()) {}
@@ -112,7 +115,8 @@ ServiceProcess::ServiceProcess(const std::string& program, std::vector<std::stri
 
     args.insert(args.begin(), program);
     std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
     argv.push_back(nullptr);
 
     const pid_t parent = getpid();
