@@ -11,7 +11,7 @@ packages=(
   libzxing-dev  # the window reads each shown picture back
   zbar-tools libzbar-dev  # bench_scan measures zbar beside zxing-cpp
   fonts-wqy-microhei
-  xvfb xauth openbox xfwm4 dbus-bin x11-utils  # window tests that need a real X server and window managers
+  xvfb xauth openbox xfwm4 dbus-daemon x11-utils  # window tests that need a real X server and window managers
   weston qt6-wayland  # the window under a Wayland compositor
   lintian desktop-file-utils appstream dpkg-dev fakeroot file  # packaging and its checks
   librsvg2-bin  # the icons are rendered from one SVG
