@@ -2,8 +2,6 @@
 
 #include "qr/qr.h"
 
-#include <QString>
-
 #include <cmath>
 #include <fstream>
 #include <iterator>

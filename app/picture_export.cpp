@@ -1,5 +1,7 @@
 #include "app/picture_export.h"
 
+#include "app/controls.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -28,7 +30,7 @@ QMimeData* PictureMimeData(const save::Image& image, const save::Bytes& png, con
     return data;
 }
 
-PictureExport::PictureExport(QWidget* box, std::function<std::optional<save::Image>()> picture,
+PictureExport::PictureExport(PictureBox* box, std::function<std::optional<save::Image>()> picture,
                              std::function<std::tm()> now)
     : QObject(box),
       box_(box),
@@ -65,7 +67,9 @@ bool PictureExport::eventFilter(QObject* watched, QEvent* event) {
     if (watched != box_) return false;
     switch (event->type()) {
     case QEvent::ContextMenu:
-        copy_->setEnabled(picture_().has_value());
+        // What the box shows decides, without decoding and scaling the picture
+        // for a menu that may well be closed again.
+        copy_->setEnabled(!box_->shownImage().isNull());
         menu_->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
         return true;
     case QEvent::MouseButtonPress: {

@@ -15,8 +15,8 @@
 class QAction;
 class QMenu;
 class QMimeData;
+class PictureBox;
 class QTemporaryDir;
-class QWidget;
 
 // The picture as other programs take it: PNG bytes (the saved file's
 // encoding) as "image/png" and the image itself for the platform's own
@@ -25,12 +25,12 @@ QMimeData* PictureMimeData(const save::Image& image, const save::Bytes& png, con
 
 // Watches the events of `box` (it does not change the box's focus policy, so
 // the menu opens with the mouse only). `picture` gives the picture as a save
-// would write it, or nothing while the box shows no picture; `now` the local
-// time that names dragged files.
+// would write it, or nothing when the box's bytes are no image; `now` the
+// local time that names dragged files.
 class PictureExport : public QObject {
     Q_OBJECT
 public:
-    PictureExport(QWidget* box, std::function<std::optional<save::Image>()> picture, std::function<std::tm()> now);
+    PictureExport(PictureBox* box, std::function<std::optional<save::Image>()> picture, std::function<std::tm()> now);
     ~PictureExport() override;
 
     // The context menu and its one entry, "复制图片".
@@ -48,7 +48,7 @@ protected:
 private:
     void copyToClipboard();
 
-    QWidget* box_;
+    PictureBox* box_;
     std::function<std::optional<save::Image>()> picture_;
     std::function<std::tm()> now_;
     QMenu* menu_;
