@@ -124,11 +124,11 @@ std::string AddressText(const sockaddr_in& address) {
 
 std::string ClientAddress(MHD_Connection* connection) {
     const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (!info || !info->client_addr) return "?";
+    if (info->client_addr->sa_family == AF_UNIX) return "local";
     char text[INET6_ADDRSTRLEN] = "?";
-    if (info && info->client_addr && info->client_addr->sa_family == AF_INET) {
+    if (info->client_addr->sa_family == AF_INET)
         inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr, text, sizeof text);
-    }
-    if (info && info->client_addr && info->client_addr->sa_family == AF_UNIX) return "local";
     return text;
 }
 
